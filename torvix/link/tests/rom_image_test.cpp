@@ -1,0 +1,151 @@
+#include "torvix/link/rom_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace torvix;
+using Bytes = std::vector<std::uint8_t>;
+
+// A ROM image file of `length` bytes in a temporary folder, removed afterwards.
+class RomFile {
+ public:
+  RomFile(std::size_t length, std::string_view magic) : bytes_(length, 0x55) {
+    std::copy_n(magic.begin(), std::min(magic.size(), length), bytes_.begin());
+    path_ = std::filesystem::temp_directory_path() / ("rom-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+  }
+  ~RomFile() { std::filesystem::remove(path_); }
+  void Set(std::uint64_t offset, std::uint8_t value) { bytes_.at(offset) = value; }
+  std::string Write() {
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
+                                                 static_cast<std::streamsize>(bytes_.size()));
+    return path_.string();
+  }
+  RomImageCheck Check() {
+    RomImageFile file;
+    EXPECT_TRUE(file.Open(Write())) << file.Error();
+    RomImageCheck check;
+    EXPECT_TRUE(CheckRomImage(file, check));
+    std::uint8_t next = 0;
+    if (bytes_.size() > kRomImageHeaderSize && check.magicOk) {
+      EXPECT_EQ(file.Read(&next, 1), 1) << "left at offset 42 for the upload";
+      EXPECT_EQ(next, bytes_[kRomImageHeaderSize]);
+    }
+    return check;
+  }
+
+ private:
+  static inline int counter_ = 0;
+  Bytes bytes_;
+  std::filesystem::path path_;
+};
+
+constexpr std::size_t kFullLength = kUpgradeFlagOffset + 1;
+
+TEST(RomImage, HardwareTablesOfBothVariants) {
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 0, std::nullopt), 202);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 12, std::nullopt), 112);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 24, std::nullopt), 130);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 25, std::nullopt), std::nullopt);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 30, std::nullopt), std::nullopt);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 253, std::nullopt), std::nullopt);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 255, std::nullopt), 107);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::A, 254, 503), 503);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::T, 0, std::nullopt), 503);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::T, 9, std::nullopt), 522);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::T, 10, std::nullopt), std::nullopt);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::T, 254, 503), std::nullopt);
+  EXPECT_EQ(ExpectedHardwareNumber(RomVariant::T, 255, std::nullopt), std::nullopt);
+}
+
+TEST(RomImage, HardwareNumberFromTheFirstFourCharacters) {
+  EXPECT_EQ(HardwareNumberFromText("0503 TWIN"), 503);
+  EXPECT_EQ(HardwareNumberFromText("1234"), 1234);
+  // Missing characters count as code 0; others as their signed codes.
+  EXPECT_EQ(HardwareNumberFromText("05"), 0 + 500 + 10 * -48 + -48);
+  EXPECT_EQ(HardwareNumberFromText("A503"), 1000 * 17 + 503);
+  EXPECT_EQ(HardwareNumberFromText("\xFF" "503"), 1000 * (-1 - 48) + 503);
+}
+
+TEST(RomImage, MarkersAndAccessCode) {
+  EXPECT_EQ(UpgradeMarker(0), 0x00);
+  EXPECT_EQ(UpgradeMarker(1), 0xFD);
+  EXPECT_EQ(UpgradeMarker(2), 0xFE);
+  EXPECT_TRUE(AccessCodeMatches("5082613"));
+  EXPECT_FALSE(AccessCodeMatches("5082613 "));
+  EXPECT_FALSE(AccessCodeMatches("508261"));
+  EXPECT_FALSE(AccessCodeMatches(""));
+}
+
+TEST(RomImage, VariantAWithExplicitHardwareNumber) {
+  RomFile rom(kFullLength, kRomMagicA);
+  rom.Set(kHardwareCodeOffset, 254);
+  rom.Set(kHardwareNumberOffset, 0xF7);
+  rom.Set(kHardwareNumberOffset + 1, 0x01);
+  rom.Set(kUpgradeFlagOffset, 0x07);
+  const RomImageCheck check = rom.Check();
+  EXPECT_TRUE(check.magicOk);
+  EXPECT_EQ(check.variant, RomVariant::A);
+  EXPECT_EQ(check.expectedHardware, 503);
+  EXPECT_TRUE(check.reachesFlagByte);
+  EXPECT_EQ(check.upgradeFlagByte, 0x07);
+}
+
+TEST(RomImage, VariantTReadsTheCodeFromItsOwnTable) {
+  RomFile rom(kFullLength, kRomMagicT);
+  rom.Set(kHardwareCodeOffset, 1);
+  rom.Set(kUpgradeFlagOffset, 0);
+  const RomImageCheck check = rom.Check();
+  EXPECT_EQ(check.variant, RomVariant::T);
+  EXPECT_EQ(check.expectedHardware, 505);
+  EXPECT_EQ(check.upgradeFlagByte, 0);
+}
+
+TEST(RomImage, WrongMagicIsRefused) {
+  std::string magic(kRomMagicA);
+  magic[39] = '!';
+  RomFile rom(kFullLength, magic);
+  EXPECT_FALSE(rom.Check().magicOk);
+  RomFile lower(kFullLength, "kalmer VELOX Series ********* ROM image.");
+  EXPECT_FALSE(lower.Check().magicOk);
+}
+
+TEST(RomImage, ShortFilesAreNeverReadPastTheirEnd) {
+  // Shorter than the header: no image at all.
+  RomFile tiny(41, kRomMagicA);
+  EXPECT_FALSE(tiny.Check().magicOk);
+  // Header only: nothing reaches the hardware code or the flag byte.  The
+  // hardware check refuses it; the flag counts as "whole upgrade only".
+  RomFile header(kRomImageHeaderSize, kRomMagicA);
+  RomImageCheck check = header.Check();
+  EXPECT_TRUE(check.magicOk);
+  EXPECT_EQ(check.expectedHardware, std::nullopt);
+  EXPECT_FALSE(check.reachesFlagByte);
+  EXPECT_EQ(check.upgradeFlagByte, 0);
+  // Code 254 whose number would lie past the end.
+  RomFile cut(kHardwareNumberOffset + 1, kRomMagicA);
+  cut.Set(kHardwareCodeOffset, 254);
+  EXPECT_EQ(cut.Check().expectedHardware, std::nullopt);
+  // The hardware code is there, the flag byte is not.
+  RomFile noFlag(kUpgradeFlagOffset, kRomMagicA);
+  noFlag.Set(kHardwareCodeOffset, 255);
+  check = noFlag.Check();
+  EXPECT_EQ(check.expectedHardware, 107);
+  EXPECT_FALSE(check.reachesFlagByte);
+}
+
+TEST(RomImage, MissingFileCannotBeOpened) {
+  RomImageFile file;
+  EXPECT_FALSE(file.Open("/nonexistent/rom.bin"));
+  EXPECT_FALSE(file.Error().empty());
+  EXPECT_FALSE(file.Open("/tmp")) << "a folder is no image";
+}
+
+}  // namespace
