@@ -1,0 +1,132 @@
+// The link tool's operations around its jobs, minus the windows: connect and
+// the receiver information, the four upgrade entries with their checks, and
+// the two factory-data operations.  The desktop window and the command line
+// supply the questions and boxes (OperationUi) and the progress window
+// (ProgressRunner).  Everything runs on the caller's (user-interface) thread;
+// each operation blocks until its progress window has closed.
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "torvix/ops/progress_session.h"
+
+namespace torvix {
+
+// Values that live for one run of the program and are never stored.
+struct ProgramValues {
+  bool connectAttempted = false;
+  int hardwareNumber = 0;
+  bool accessGranted = false;
+  int upgradeMode = 0;
+};
+
+// Questions and boxes of the operations (the progress window's are in ProgressView).
+class OperationUi : public ProgressView, public SerialErrorNotifier {
+ public:
+  // "Please turn on your receiver." (OK / Cancel): true for OK.
+  virtual bool ConfirmReceiverOn(const std::string& text, const std::string& caption) = 0;
+  // The whole-upgrade question (OK / Cancel): true for OK.
+  virtual bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) = 0;
+  // The password dialog: the text entered, none when cancelled.
+  virtual std::optional<std::string> AskAccessCode() = 0;
+};
+
+// Runs one modal progress window for an operation and returns how it ended.
+class ProgressRunner {
+ public:
+  virtual ~ProgressRunner() = default;
+  virtual JobOutcome Run(OperationCode operation, const OperationData& data) = 0;
+};
+
+// The progress window as a blocking session on the caller's thread (RunSession).
+class BlockingProgress : public ProgressRunner {
+ public:
+  BlockingProgress(OperationUi& ui, std::string programName, PortChoice port, LinkTimings timings,
+                   std::atomic<bool>* cancel)
+      : ui_(ui), programName_(std::move(programName)), port_(std::move(port)), timings_(timings), cancel_(cancel) {}
+  JobOutcome Run(OperationCode operation, const OperationData& data) override {
+    return RunSession(ui_, &ui_, programName_, operation, port_, data, timings_, cancel_);
+  }
+
+ private:
+  OperationUi& ui_;
+  std::string programName_;
+  PortChoice port_;
+  LinkTimings timings_;
+  std::atomic<bool>* cancel_;
+};
+
+// The factory-data text and the one database image it is compiled into and
+// printed from.
+class FactoryText {
+ public:
+  virtual ~FactoryText() = default;
+  // The 131072-byte database image.
+  virtual std::uint8_t* Image() = 0;
+  // Prints the image as text; non-zero when the image is not valid (nothing written).
+  virtual int Print(std::ostream& out) = 0;
+  // Compiles the text into the image; non-zero with `message` for the operator when refused.
+  virtual int Compile(std::istream& in, std::string& message) = 0;
+};
+
+struct OperationContext {
+  ProgramValues& values;
+  OperationUi& ui;
+  ProgressRunner& progress;
+  std::string programName;  // caption of the operations' boxes
+};
+
+enum class OperationResult {
+  kDone,           // the job succeeded (and its file was written)
+  kFailed,         // the job failed, or the receiver never took the request
+  kStopped,        // the operator stopped the job
+  kDeclined,       // the operator said no to a question, or cancelled the password
+  kRefused,        // wrong ROM image, wrong hardware, wrong access code, text or image refused
+  kFileError,      // a file could not be opened, read or written
+  kPortNotOpened,  // "Open error"
+};
+
+OperationResult ToOperationResult(JobOutcome outcome);
+
+// Texts of the operations.
+inline constexpr const char* kPasswordError = "password error!";
+inline constexpr const char* kWrongRomImage = "\n  Wrong ROM image.     \n\n  Retry.";
+inline constexpr const char* kWholeUpgradeQuestion =
+    "\nSorry, the software is only provided for whole upgrade!\nif continue,channel list and satellite info will "
+    "alter.\nContinue?";
+inline constexpr const char* kHardwareVersionError = "hardware version error!";
+inline constexpr const char* kTurnOnReceiver = "\n  Please turn on your receiver.    \n";
+inline constexpr const char* kFactoryDataNotValid = "\n Factory data of the receiver is not valid. ";
+inline constexpr std::size_t kVersionTextLength = 31;  // characters shown of each version text
+
+struct ConnectReport {
+  OperationResult result = OperationResult::kFailed;
+  bool identified = false;  // the receiver's identification arrived
+  std::string hardwareText;
+  std::string softwareText;
+};
+
+// Connect: marks the connect as attempted, runs the connect job, and on an
+// identification sets hardwareNumber from the hardware text.
+ConnectReport Connect(OperationContext& context);
+
+// Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file
+// could not be used (kFileError).
+OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError);
+
+// Read User Data into `textPath`.  The text is written (through a temporary
+// file renamed over the chosen one) only after a completed download; a
+// failed or stopped download leaves the chosen file as it was.  After a
+// failure the operator sees kFactoryDataNotValid; after a stop nothing.
+OperationResult ReadUserData(OperationContext& context, FactoryText& text, const std::string& textPath,
+                             std::string& fileError);
+
+// Write Factory Data from `textPath`: compiles it, shows the reader's message
+// when refused (nothing sent), otherwise uploads the image.
+OperationResult WriteFactoryData(OperationContext& context, FactoryText& text, const std::string& textPath,
+                                 std::string& fileError);
+
+}  // namespace torvix
