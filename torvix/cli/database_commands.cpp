@@ -31,7 +31,6 @@ int CompileCommand(const std::string& textPath, const std::string& imagePath, st
   StreamByteSource raw(in);
   DosTextSource text(raw);
   const int result = ReadFactoryText(text);
-  if (in.bad()) return FileError(err, textPath + ": read error");
   if (result != FT_OK) {
     const std::string& message = GetFactoryTextMessage();
     err << message;
@@ -68,30 +67,46 @@ int PrintCommand(const std::string& imagePath, const std::string& textPath, std:
   return kExitOk;
 }
 
-void AddDatabaseCommands(CLI::App& app, CommandOutcome& outcome) {
-  auto* compile = app.add_subcommand(
-      "compile",
-      "Compile a factory-data text file into a 131072-byte receiver database image.\n"
-      "Exit codes: 0 done; 1 to 9 the text was refused (the message tells the line); 2 also for a wrong\n"
-      "command line; 10 a file could not be read or written.  IMAGE is replaced only on success.");
-  auto compileArgs = std::make_shared<std::pair<std::string, std::string>>();
-  compile->add_option("TEXT", compileArgs->first, "factory-data text file to read")->required();
-  compile->add_option("IMAGE", compileArgs->second, "database image file to write")->required();
-  compile->callback([compileArgs, &outcome] {
-    outcome.exitCode = CompileCommand(compileArgs->first, compileArgs->second, std::cerr);
-  });
+namespace {
 
-  auto* print = app.add_subcommand(
-      "print",
-      "Print a receiver database image as a factory-data text file (DOS text).\n"
-      "Exit codes: 0 done; 1 the image is not valid; 2 wrong command line; 10 a file could not be read\n"
-      "or written.  TEXT is replaced only when the whole text was written.");
-  auto printArgs = std::make_shared<std::pair<std::string, std::string>>();
-  print->add_option("IMAGE", printArgs->first, "database image file to read")->required();
-  print->add_option("TEXT", printArgs->second, "factory-data text file to write")->required();
-  print->callback([printArgs, &outcome] {
-    outcome.exitCode = PrintCommand(printArgs->first, printArgs->second, std::cerr);
-  });
+// A subcommand that reads one file and writes another.
+struct FileCommand {
+  const char* name;
+  const char* description;
+  const char* footer;
+  const char* inputName;
+  const char* inputHelp;
+  const char* outputName;
+  const char* outputHelp;
+  int (*run)(const std::string& input, const std::string& output, std::ostream& err);
+};
+
+void AddFileCommand(CLI::App& app, CommandOutcome& outcome, const FileCommand& command) {
+  auto* sub = app.add_subcommand(command.name, command.description);
+  sub->footer(command.footer);
+  auto paths = std::make_shared<std::pair<std::string, std::string>>();
+  sub->add_option(command.inputName, paths->first, command.inputHelp)->required()->type_name("FILE");
+  sub->add_option(command.outputName, paths->second, command.outputHelp)->required()->type_name("FILE");
+  sub->callback([paths, run = command.run, &outcome] { outcome.exitCode = run(paths->first, paths->second, std::cerr); });
+}
+
+}  // namespace
+
+void AddDatabaseCommands(CLI::App& app, CommandOutcome& outcome) {
+  AddFileCommand(app, outcome,
+                 {"compile", "Compile a factory-data text file into a database image",
+                  "Reads TEXT (DOS text) and writes the 131072-byte receiver database image to IMAGE, which is\n"
+                  "replaced only on success.\n"
+                  "Exit codes: 0 done; 1 to 9 the text was refused (the message names the line; 2 is also a wrong\n"
+                  "command line); 10 a file could not be read or written.",
+                  "TEXT", "factory-data text file to read", "IMAGE", "database image file to write", CompileCommand});
+  AddFileCommand(app, outcome,
+                 {"print", "Print a database image as a factory-data text file",
+                  "Reads the 131072-byte receiver database image IMAGE and writes it as DOS text to TEXT, which is\n"
+                  "replaced only when the whole text was written.\n"
+                  "Exit codes: 0 done; 1 the image is not valid; 2 wrong command line; 10 a file could not be read\n"
+                  "or written.",
+                  "IMAGE", "database image file to read", "TEXT", "factory-data text file to write", PrintCommand});
 }
 
 }  // namespace torvix::cli

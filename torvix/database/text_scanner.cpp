@@ -20,12 +20,18 @@ void TextScanner::SkipSpace() {
   while (pos_ < text_.size() && IsScanSpace(text_[pos_])) ++pos_;
 }
 
-bool TextScanner::Integer(int& value) {
-  if (failed_) return false;
+std::size_t TextScanner::StartNumber(bool& negative) {
   SkipSpace();
   std::size_t p = pos_;
-  bool negative = false;
+  negative = false;
   if (p < text_.size() && (text_[p] == '-' || text_[p] == '+')) negative = text_[p++] == '-';
+  return p;
+}
+
+bool TextScanner::Integer(int& value) {
+  if (failed_) return false;
+  bool negative = false;
+  std::size_t p = StartNumber(negative);
   if (p >= text_.size() || !IsDigit(text_[p])) return Fail();
   // Accumulate with a ceiling so that any run of digits stays defined.
   constexpr std::int64_t kCeiling = std::int64_t{INT_MAX} + 2;
@@ -50,10 +56,8 @@ bool TextScanner::Digit(int& value) {
 
 bool TextScanner::Decimal(double& value) {
   if (failed_) return false;
-  SkipSpace();
-  std::size_t p = pos_;
   bool negative = false;
-  if (p < text_.size() && (text_[p] == '-' || text_[p] == '+')) negative = text_[p++] == '-';
+  const std::size_t p = StartNumber(negative);
   if (p < text_.size() && (text_[p] == '-' || text_[p] == '+')) return Fail();
   const char* first = text_.data() + p;
   const char* last = text_.data() + text_.size();

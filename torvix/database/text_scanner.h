@@ -33,6 +33,8 @@ class TextScanner {
 
  private:
   void SkipSpace();
+  // Skips white space and an optional sign; returns the position after them.
+  std::size_t StartNumber(bool& negative);
   bool Fail() {
     failed_ = true;
     return false;

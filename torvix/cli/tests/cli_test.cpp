@@ -38,6 +38,13 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   out << bytes;
 }
 
+// The smallest valid image: the magic and nothing else.
+std::string MagicOnlyImage() {
+  std::string image(torvix::DatabaseImage::kSize, '\0');
+  image.replace(0, 8, "twinowls");
+  return image;
+}
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -137,9 +144,7 @@ TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
   EXPECT_FALSE(fs::exists(Path("new.txt")));
 
   // A folder that does not exist: nothing can be written.
-  std::string image(torvix::DatabaseImage::kSize, '\0');
-  image.replace(0, 8, "twinowls");
-  WriteFile(Path("ok.bin"), image);
+  WriteFile(Path("ok.bin"), MagicOnlyImage());
   r = Run({"print", Path("ok.bin"), Path("no-such-folder/out.txt")});
   EXPECT_EQ(r.exitCode, 10);
   EXPECT_NE(r.err.find("no-such-folder"), std::string::npos);
@@ -147,9 +152,7 @@ TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
 }
 
 TEST_F(Cli, ExistingOutputKeepsItsPermissions) {
-  std::string image(torvix::DatabaseImage::kSize, '\0');
-  image.replace(0, 8, "twinowls");
-  WriteFile(Path("ok.bin"), image);
+  WriteFile(Path("ok.bin"), MagicOnlyImage());
   WriteFile(Path("out.txt"), "old");
   fs::permissions(Path("out.txt"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(Run({"print", Path("ok.bin"), Path("out.txt")}).exitCode, 0);
