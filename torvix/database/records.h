@@ -6,6 +6,7 @@
 // marked "not written" keep whatever the image held.  Load functions accept
 // any bytes (a downloaded image is not trusted): names stop at their NUL or at
 // the end of their field.  Indices must lie within the table's room.
+// All functions work only on the image they are given: any thread, no blocking.
 #pragma once
 
 #include <array>

@@ -10,6 +10,7 @@
 // Unlike scanf, nothing here is undefined: an integer outside the int range is
 // a field that does not match, and decimal numbers are read without the
 // locale.  The text ends at its end or at a NUL, whichever comes first.
+// A scanner reads a view it does not own; any thread, no blocking.
 #pragma once
 
 #include <string>

@@ -92,124 +92,70 @@ TEST_F(Writer, BannersByteForByte) {
 }
 
 TEST_F(Writer, BasicSatelliteTransponderAndServiceLines) {
-  SatelliteRecord s;
-  s.lnb_low = 9750;
-  s.lnb_high = 10600;
-  s.universal_lnb = true;
-  s.angle = 192;
-  s.east_west = true;
-  s.tone_22khz = {true, true};
-  s.name = "ASTRA DEF";
-  StoreSatellite(*image_, kBasicLayout, 0, s);
-  s = {};
-  s.diseqc = {true, 3};
-  s.volt_0_12 = {true, false};
-  s.volt_14_18 = {true, false};
-  StoreSatellite(*image_, kBasicLayout, 1, s);
-  TransponderRecord t;
-  t.frequency = 12663;
-  t.symbolrate = 22000;
-  t.polarization = true;
-  t.fec = 3;
+  StoreSatellite(*image_, kBasicLayout, 0,
+                 {.lnb_low = 9750, .lnb_high = 10600, .universal_lnb = true, .angle = 192, .east_west = true,
+                  .tone_22khz = {true, true}, .name = "ASTRA DEF"});
+  StoreSatellite(*image_, kBasicLayout, 1,
+                 {.diseqc = {true, 3}, .volt_0_12 = {true, false}, .volt_14_18 = {true, false}});
   // Table order: sat 1, sat 0, sat 1, none, sat 1; the service points at record 4.
   for (int i = 0; i < 5; ++i) {
-    t.satellite_index = i == 1 ? 0 : i == 3 ? kNoSatellite : 1;
-    StoreTransponder(*image_, kBasicLayout, i, t);
+    const std::uint8_t owner = i == 1 ? 0 : i == 3 ? kNoSatellite : 1;
+    StoreTransponder(*image_, kBasicLayout, i,
+                     {.frequency = 12663, .symbolrate = 22000, .polarization = true, .fec = 3, .satellite_index = owner});
   }
-  ServiceRecord v;
-  v.service_id = 2048;
-  v.video_pid = 4096;
-  v.audio_pid = 65535;
-  v.pcr_pid = 8191;
-  v.transponder_index = 4;
-  v.tv_radio = true;
-  v.txt_pid = 40959;
-  v.favorite = 1;
-  v.lock = true;
-  v.name = "ZDF On-line";
-  StoreService(*image_, kBasicLayout, 0, v);
+  StoreService(*image_, kBasicLayout, 0,
+               {.service_id = 2048, .video_pid = 4096, .audio_pid = 65535, .pcr_pid = 8191, .transponder_index = 4,
+                .tv_radio = true, .txt_pid = 40959, .favorite = 1, .lock = true, .name = "ZDF On-line"});
   SetHeader(kFormatBasic, 2, 5, 1);
 
   const std::string text = Print(*image_);
-  const std::vector<std::string> sat = LinesStartingWith(text, "  s ");
-  ASSERT_EQ(sat.size(), 2u);
-  EXPECT_EQ(sat[0], "  s       \"ASTRA DEF\"     9750      10600     universal 19.2      west      none      22        "
-                    "none      none");
-  EXPECT_EQ(sat[1], "  s       \"\"              0         0         normal    0.0       east      d         none      "
-                    "0         14");
+  EXPECT_EQ(LinesStartingWith(text, "  s "),
+            (std::vector<std::string>{
+                "  s       \"ASTRA DEF\"     9750      10600     universal 19.2      west      none      22        "
+                "none      none",
+                "  s       \"\"              0         0         normal    0.0       east      d         none      "
+                "0         14"}));
   const std::vector<std::string> tp = LinesStartingWith(text, "      t ");
   ASSERT_EQ(tp.size(), 4u);  // the transponder of no satellite is not printed
   EXPECT_EQ(tp[0], "      t   12663           22000     hor       0         14        0         3/4");
-  const std::vector<std::string> svc = LinesStartingWith(text, "  r ");
-  ASSERT_EQ(svc.size(), 1u);
-  EXPECT_EQ(svc[0], "  r       \"ZDF On-line\"   2         3         2048      4096      65535     8191      40959     "
-                    "0         1         1");
-  // Each satellite line is followed by its own transponders.
-  const std::vector<std::string> lines = Lines(text);
-  const auto at = std::find(lines.begin(), lines.end(), sat[1]);
-  ASSERT_NE(at, lines.end());
-  EXPECT_EQ(std::count_if(at + 1, at + 4, [](const std::string& l) { return l.rfind("      t ", 0) == 0; }), 3);
+  // The third transponder of the second satellite.
+  EXPECT_EQ(LinesStartingWith(text, "  r "),
+            (std::vector<std::string>{"  r       \"ZDF On-line\"   2         3         2048      4096      65535     "
+                                      "8191      40959     0         1         1"}));
 }
 
 TEST_F(Writer, KvrsAntennaSatelliteAndServiceLines) {
-  AntennaRecord a;
-  a.lnb_low = 9750;
-  a.lnb_high = 10600;
-  a.universal_lnb = true;
-  a.antenna_type = 1;
-  a.diseqc = {true, 0};
-  a.tone_22khz = {true, true};
-  a.volt_14_18 = {true, true};
-  StoreAntenna(*image_, 0, a);
+  StoreAntenna(*image_, 0,
+               {.lnb_low = 9750, .lnb_high = 10600, .universal_lnb = true, .diseqc = {true, 0},
+                .tone_22khz = {true, true}, .volt_14_18 = {true, true}, .antenna_type = 1});
   StoreAntenna(*image_, 1, AntennaRecord{});
-  SatelliteRecord s;
-  s.angle = 1800;
-  s.diseqc_1_2 = true;
-  s.name = "KVRS";
-  s.biased_value = 0;  // flags byte 90
-  StoreSatellite(*image_, kKvrsLayout, 0, s);
-  s.biased_value = -90;  // flags byte 0
-  StoreSatellite(*image_, kKvrsLayout, 1, s);
-  TransponderRecord t;
-  t.satellite_index = 1;
-  StoreTransponder(*image_, kKvrsLayout, 0, t);
-  ServiceRecord v;
-  v.favorite = 0xA5;
-  v.sat_index = 1;
-  v.ant_index = 255;
-  v.name = "thirteen char";
-  StoreService(*image_, kKvrsLayout, 0, v);
+  StoreSatellite(*image_, kKvrsLayout, 0, {.angle = 1800, .diseqc_1_2 = true, .biased_value = 0, .name = "KVRS"});
+  StoreSatellite(*image_, kKvrsLayout, 1, {.biased_value = -90});  // flags byte 0
+  StoreTransponder(*image_, kKvrsLayout, 0, {.satellite_index = 1});
+  StoreService(*image_, kKvrsLayout, 0, {.favorite = 0xA5, .name = "thirteen char", .sat_index = 1, .ant_index = 255});
   SetHeader(kFormatKvrs, 2, 1, 1, 2);
 
   const std::string text = Print(*image_);
-  const std::vector<std::string> lines = Lines(text);
-  EXPECT_EQ(lines[7], "KVRS");
-  const std::vector<std::string> ant = LinesStartingWith(text, "a ");
-  ASSERT_EQ(ant.size(), 2u);
-  EXPECT_EQ(ant[0], std::string("a          1       universal        9750      10600       d                  ") +
-                        "a          22         n          18        ");
-  EXPECT_EQ(ant[1], std::string("a          2       normal              0          0       f                  ") +
-                        "n          n          n          n         ");
+  EXPECT_EQ(Lines(text).at(7), "KVRS");
+  EXPECT_EQ(LinesStartingWith(text, "a "),
+            (std::vector<std::string>{
+                "a          1       universal        9750      10600       d                  a          22         "
+                "n          18        ",
+                "a          2       normal              0          0       f                  n          n          "
+                "n          n         "}));
   const std::vector<std::string> sat = LinesStartingWith(text, "  s ");
   ASSERT_EQ(sat.size(), 2u);
   EXPECT_EQ(sat[0], "  s       \"KVRS\"          0         0         normal    180.0     east      y         0         ");
   EXPECT_EQ(sat[1].substr(sat[1].size() - 10), "-90       ");
-  const std::vector<std::string> svc = LinesStartingWith(text, "  v ");
-  ASSERT_EQ(svc.size(), 1u);
-  EXPECT_EQ(svc[0], "  v       \"thirteen char\" 256       2         1         0         0         0         0         "
-                    "0         0         165       0");
+  EXPECT_EQ(LinesStartingWith(text, "  v "),
+            (std::vector<std::string>{"  v       \"thirteen char\" 256       2         1         0         0         "
+                                      "0         0         0         0         165       0"}));
 }
 
 TEST_F(Writer, ValuesWithoutAWordPrintWhatTheReaderRefuses) {
-  TransponderRecord t;
-  t.satellite_index = 0;
-  t.fec = 6;
-  StoreTransponder(*image_, kKvrsLayout, 0, t);
-  t.fec = 7;
-  StoreTransponder(*image_, kKvrsLayout, 1, t);
-  AntennaRecord a;
-  a.antenna_type = 3;
-  StoreAntenna(*image_, 0, a);
+  StoreTransponder(*image_, kKvrsLayout, 0, {.fec = 6, .satellite_index = 0});
+  StoreTransponder(*image_, kKvrsLayout, 1, {.fec = 7, .satellite_index = 0});
+  StoreAntenna(*image_, 0, {.antenna_type = 3});
   StoreSatellite(*image_, kKvrsLayout, 0, SatelliteRecord{});
   SetHeader(kFormatKvrs, 1, 2, 0, 1);
   const std::string text = Print(*image_);
@@ -240,9 +186,7 @@ TEST_F(Writer, CountsNamesAndIndicesFromOutsideAreBounded) {
 
   // A basic service whose transponder index lies beyond the transponders.
   auto image = std::make_unique<DatabaseImage>();
-  ServiceRecord v;
-  v.transponder_index = 0x7FFF;
-  StoreService(*image, kBasicLayout, 0, v);
+  StoreService(*image, kBasicLayout, 0, {.transponder_index = 0x7FFF});
   StoreHeader(*image, {kFormatBasic, 0, 0, 0, 1, kNoAntennaConfig});
   text = Print(*image);
   EXPECT_EQ(LinesStartingWith(text, "  v ").at(0).substr(26, 20), "0         0         ");

@@ -27,25 +27,12 @@ TEST_F(LineDecoders, BasicSatelliteStoresEveryField) {
   EXPECT_EQ(DecodeBasicSatelliteLine(context_, "s \"ASTRA DEF\" 9750 10600 universal 19.2 east a n n n"), 0);
   EXPECT_EQ(DecodeBasicSatelliteLine(context_, "S x\"\"  5150 0 N 180 W 4 22 0 18"), 1);
   EXPECT_EQ(context_.satelliteCount, 2);
-  SatelliteRecord astra = LoadSatellite(*image_, kBasicLayout, 0);
-  EXPECT_EQ(astra.name, "ASTRA DEF");
-  EXPECT_EQ(astra.lnb_low, 9750);
-  EXPECT_EQ(astra.lnb_high, 10600);
-  EXPECT_TRUE(astra.universal_lnb);
-  EXPECT_EQ(astra.angle, 192);
-  EXPECT_FALSE(astra.east_west);
-  EXPECT_EQ(astra.diseqc, (DiseqcSetting{true, 0}));
-  EXPECT_EQ(astra.tone_22khz, SwitchSetting{});
-  EXPECT_EQ(astra.volt_0_12, SwitchSetting{});
-  EXPECT_EQ(astra.volt_14_18, SwitchSetting{});
-  SatelliteRecord second = LoadSatellite(*image_, kBasicLayout, 1);
-  EXPECT_EQ(second.name, "");
-  EXPECT_EQ(second.angle, 1800);
-  EXPECT_TRUE(second.east_west);
-  EXPECT_EQ(second.diseqc, (DiseqcSetting{true, 3}));
-  EXPECT_EQ(second.tone_22khz, (SwitchSetting{true, true}));
-  EXPECT_EQ(second.volt_0_12, (SwitchSetting{true, false}));
-  EXPECT_EQ(second.volt_14_18, (SwitchSetting{true, true}));
+  EXPECT_EQ(LoadSatellite(*image_, kBasicLayout, 0),
+            (SatelliteRecord{.lnb_low = 9750, .lnb_high = 10600, .universal_lnb = true, .angle = 192,
+                             .diseqc = {true, 0}, .name = "ASTRA DEF"}));
+  EXPECT_EQ(LoadSatellite(*image_, kBasicLayout, 1),
+            (SatelliteRecord{.lnb_low = 5150, .angle = 1800, .east_west = true, .diseqc = {true, 3},
+                             .tone_22khz = {true, true}, .volt_0_12 = {true, false}, .volt_14_18 = {true, true}}));
 }
 
 TEST_F(LineDecoders, BasicSatelliteTestsFieldsInOrder) {
@@ -110,18 +97,13 @@ TEST_F(LineDecoders, AnglesConvertToTheNearestTenth) {
 TEST_F(LineDecoders, TransponderStoresFieldsAndOwner) {
   EXPECT_EQ(DecodeBasicTransponderLine(context_, -1, "t 12663 22000 hor 0 14 0 3/4"), 0);
   EXPECT_EQ(DecodeBasicTransponderLine(context_, 5, "T 70000 -5 V 22 18 12 AUTO"), 1);
-  TransponderRecord t = LoadTransponder(*image_, kBasicLayout, 0);
-  EXPECT_TRUE(t.polarization);
-  EXPECT_EQ(t.fec, 3);
-  EXPECT_FALSE(t.tone_22khz || t.volt_14_18 || t.volt_0_12);
-  EXPECT_EQ(t.satellite_index, kNoSatellite);  // before any satellite
-  t = LoadTransponder(*image_, kBasicLayout, 1);
-  EXPECT_EQ(t.frequency, 70000 & 0xFFFF);  // low 16 bits where no range is stated
-  EXPECT_EQ(t.symbolrate, 0xFFFB);
-  EXPECT_FALSE(t.polarization);
-  EXPECT_TRUE(t.tone_22khz && t.volt_14_18 && t.volt_0_12);
-  EXPECT_EQ(t.fec, 0);
-  EXPECT_EQ(t.satellite_index, 5);
+  // Before any satellite the owner is 255; numbers keep their low 16 bits where no range is stated.
+  EXPECT_EQ(LoadTransponder(*image_, kBasicLayout, 0),
+            (TransponderRecord{.frequency = 12663, .symbolrate = 22000, .polarization = true, .fec = 3,
+                               .satellite_index = kNoSatellite}));
+  EXPECT_EQ(LoadTransponder(*image_, kBasicLayout, 1),
+            (TransponderRecord{.frequency = 70000 & 0xFFFF, .symbolrate = 0xFFFB, .tone_22khz = true,
+                               .volt_14_18 = true, .volt_0_12 = true, .satellite_index = 5}));
 }
 
 TEST_F(LineDecoders, TransponderTestsFieldsInOrder) {
@@ -185,22 +167,13 @@ TEST_F(LineDecoders, BasicServiceStoresEveryField) {
   AddInterleavedTransponders(context_);
   EXPECT_EQ(DecodeBasicServiceLine(context_, "  v \"ZDF On-line\" 1 2 2048 4096 70000 8191 40959 1 1 1"), 0);
   EXPECT_EQ(DecodeBasicServiceLine(context_, "R\"thirteen char\"2 1 65535 0 0 0 32768 0 0 0"), 1);
-  ServiceRecord s = LoadService(*image_, kBasicLayout, 0);
-  EXPECT_EQ(s.name, "ZDF On-line");
-  EXPECT_FALSE(s.tv_radio);
-  EXPECT_EQ(s.transponder_index, 2);
-  EXPECT_EQ(s.service_id, 2048);
-  EXPECT_EQ(s.video_pid, 4096);
-  EXPECT_EQ(s.audio_pid, 70000 & 0xFFFF);
-  EXPECT_EQ(s.pcr_pid, 8191);
-  EXPECT_EQ(s.txt_pid, 40959);
-  EXPECT_TRUE(s.scramble && s.lock);
-  EXPECT_EQ(s.favorite, 1);
-  s = LoadService(*image_, kBasicLayout, 1);
-  EXPECT_EQ(s.name, "thirteen char");
-  EXPECT_TRUE(s.tv_radio);
-  EXPECT_EQ(s.transponder_index, 1);
-  EXPECT_EQ(s.service_id, 65535);
+  EXPECT_EQ(LoadService(*image_, kBasicLayout, 0),
+            (ServiceRecord{.service_id = 2048, .video_pid = 4096, .audio_pid = 70000 & 0xFFFF, .pcr_pid = 8191,
+                           .transponder_index = 2, .txt_pid = 40959, .scramble = true, .favorite = 1, .lock = true,
+                           .name = "ZDF On-line"}));
+  EXPECT_EQ(LoadService(*image_, kBasicLayout, 1),
+            (ServiceRecord{.service_id = 65535, .transponder_index = 1, .tv_radio = true, .txt_pid = 32768,
+                           .name = "thirteen char"}));
 }
 
 TEST_F(LineDecoders, ServiceTestsFieldsInOrder) {
@@ -252,16 +225,11 @@ TEST_F(LineDecoders, KvrsServiceFavoriteAndAntennaIndex) {
 TEST_F(LineDecoders, AntennaLineWordFormsAndFailures) {
   EXPECT_EQ(DecodeAntennaLine(context_, "a 7 UNIVERSAL 9750 10600 D c 22 0 18"), 0);
   EXPECT_EQ(DecodeAntennaLine(context_, "A 1 n 5150 0 none none none none none"), 1);
-  const AntennaRecord a = LoadAntenna(*image_, 0);
-  EXPECT_TRUE(a.universal_lnb);
-  EXPECT_EQ(a.antenna_type, 1);
-  EXPECT_EQ(a.diseqc, (DiseqcSetting{true, 2}));
-  EXPECT_EQ(a.tone_22khz, (SwitchSetting{true, true}));
-  EXPECT_EQ(a.volt_0_12, (SwitchSetting{true, false}));
-  EXPECT_EQ(a.volt_14_18, (SwitchSetting{true, true}));
-  const AntennaRecord b = LoadAntenna(*image_, 1);
-  EXPECT_EQ(b.antenna_type, 0);
-  EXPECT_FALSE(b.diseqc.used || b.tone_22khz.used || b.volt_0_12.used || b.volt_14_18.used);
+  EXPECT_EQ(LoadAntenna(*image_, 0),
+            (AntennaRecord{.lnb_low = 9750, .lnb_high = 10600, .universal_lnb = true, .diseqc = {true, 2},
+                           .tone_22khz = {true, true}, .volt_0_12 = {true, false}, .volt_14_18 = {true, true},
+                           .antenna_type = 1}));
+  EXPECT_EQ(LoadAntenna(*image_, 1), (AntennaRecord{.lnb_low = 5150}));
   const Case cases[] = {
       {"a 3", -2},
       {"a 1 u -1 10600 f n n n n", -2},
@@ -309,21 +277,6 @@ TEST_F(LineDecoders, EveryTableRefusesTheRecordBeyondItsRoom) {
     EXPECT_EQ(table.decode(context), kDecodeOverflow) << table.what;
     EXPECT_EQ(context.*table.count, table.room) << table.what;
   }
-}
-
-TEST(FieldTexts, ExactTextsAndNoneOutsideTheTables) {
-  EXPECT_STREQ(SatelliteFieldText(-1), "         : Overflow number of satellites.\n");
-  EXPECT_STREQ(SatelliteFieldText(-8), "   field : DiSEqC\n");
-  EXPECT_STREQ(SatelliteFieldText(-11), "   field : 14/18V\n");
-  EXPECT_STREQ(TransponderFieldText(-1), "         : Overflow number of tps.\n");
-  EXPECT_STREQ(TransponderFieldText(-5), "   field : 22 KHz\n");
-  EXPECT_STREQ(TransponderFieldText(-8), "   field : FEC\n");
-  EXPECT_STREQ(ServiceFieldText(-1), "         : Overflow number of service.\n");
-  EXPECT_STREQ(ServiceFieldText(-4), "   field : tv_radio\n");
-  EXPECT_STREQ(ServiceFieldText(-14), "         : The satellite or transponder is not valid.\n");
-  for (int error : {0, 1, -12}) EXPECT_STREQ(SatelliteFieldText(error), "") << error;
-  EXPECT_STREQ(TransponderFieldText(-9), "");
-  EXPECT_STREQ(ServiceFieldText(-15), "");
 }
 
 }  // namespace
