@@ -74,38 +74,35 @@ void ExpectRoundTrip(const DatabaseImage& first) {
   }
 }
 
-TEST(RoundTrip, FullBasicFile) {
-  const auto image = CompileOk(testing::FullBasicText());
-  const ImageHeader h = LoadHeader(*image);
-  EXPECT_EQ(h.satellite_count, 8);
-  EXPECT_EQ(h.transponder_count, 11);
-  EXPECT_EQ(h.service_count, 6);
-  EXPECT_EQ(h.antenna_config, 3);
-  ExpectRoundTrip(*image);
+TEST(RoundTrip, FullAndMaximalFiles) {
+  const struct {
+    const char* what;
+    std::string text;
+    ImageHeader header;  // what the first compile must give
+  } files[] = {
+      {"full basic", testing::FullBasicText(), {kFormatBasic, 0, 8, 11, 6, 3}},
+      // Two antenna lines are skipped, and so is the default switch line.
+      {"full KVRS", testing::FullKvrsText(), {kFormatKvrs, 9, 4, 8, 5, kNoAntennaConfig}},
+      {"maximal", testing::MaximalKvrsText(), {kFormatKvrs, 64, 128, 2048, 3200, kNoAntennaConfig}},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.what);
+    const auto image = CompileOk(file.text);
+    const ImageHeader h = LoadHeader(*image);
+    EXPECT_EQ(h.format, file.header.format);
+    EXPECT_EQ(h.antenna_count, file.header.antenna_count);
+    EXPECT_EQ(h.satellite_count, file.header.satellite_count);
+    EXPECT_EQ(h.transponder_count, file.header.transponder_count);
+    EXPECT_EQ(h.service_count, file.header.service_count);
+    EXPECT_EQ(h.antenna_config, file.header.antenna_config);
+    ExpectRoundTrip(*image);
+  }
 }
 
-TEST(RoundTrip, FullKvrsFile) {
+TEST(RoundTrip, KvrsAntennaIndexZeroPrintsAs256) {
   const auto image = CompileOk(testing::FullKvrsText());
-  const ImageHeader h = LoadHeader(*image);
-  EXPECT_EQ(h.format, kFormatKvrs);
-  EXPECT_EQ(h.antenna_count, 9);  // two antenna lines were skipped
-  EXPECT_EQ(h.satellite_count, 4);
-  EXPECT_EQ(h.transponder_count, 8);
-  EXPECT_EQ(h.service_count, 5);
-  EXPECT_EQ(h.antenna_config, kNoAntennaConfig);
   EXPECT_EQ(LoadService(*image, kKvrsLayout, 1).ant_index, 255);
   EXPECT_NE(Print(*image).find("  r       \"Radio 1\"       256       2         3"), std::string::npos);
-  ExpectRoundTrip(*image);
-}
-
-TEST(RoundTrip, MaximalFileCompilesAndPrints) {
-  const auto image = CompileOk(testing::MaximalKvrsText());
-  const ImageHeader h = LoadHeader(*image);
-  EXPECT_EQ(h.antenna_count, 64);
-  EXPECT_EQ(h.satellite_count, 128);
-  EXPECT_EQ(h.transponder_count, 2048);
-  EXPECT_EQ(h.service_count, 3200);
-  ExpectRoundTrip(*image);
 }
 
 TEST(RoundTrip, OneRecordBeyondTheMaximalFile) {
