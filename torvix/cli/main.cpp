@@ -1,18 +1,21 @@
 // torvix-cli: the link tool's command-line front end.
-#include <CLI/CLI.hpp>
-
 #include <string>
 
+#include "torvix/cli/command_line.h"
+#include "torvix/cli/database_commands.h"
 #include "torvix/cli/receiver_commands.h"
+#include "torvix/ops/database_factory_text.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"TORVIX command line: talk to a receiver over a serial line"};
+  CLI::App app{"TORVIX command line: factory-data text, receiver database images, and the receiver itself."};
   app.require_subcommand(1);
-  int exitCode = 0;
-  torvix::cli::ReceiverCommandSettings settings;
+  torvix::cli::CommandOutcome outcome;
+  torvix::cli::AddDatabaseCommands(app, outcome);
+  torvix::DatabaseFactoryText factoryText;
+  torvix::cli::ReceiverCommandSettings receiver;
   const std::string self = argc > 0 ? argv[0] : "TORVIX";
-  settings.programName = self.substr(self.find_last_of('/') + 1);
-  torvix::cli::AddReceiverCommands(app, exitCode, settings);
-  CLI11_PARSE(app, argc, argv);
-  return exitCode;
+  receiver.programName = self.substr(self.find_last_of('/') + 1);  // the boxes' caption
+  receiver.factoryText = &factoryText;
+  torvix::cli::AddReceiverCommands(app, outcome.exitCode, receiver);
+  return torvix::cli::RunCommandLine(app, argc, argv, outcome);
 }

@@ -1,0 +1,184 @@
+// torvix-cli as a user runs it: exit codes, messages on standard error, and
+// which files exist afterwards.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "torvix/database/database_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// The smallest valid image: the magic and nothing else.
+std::string MagicOnlyImage() {
+  std::string image(torvix::DatabaseImage::kSize, '\0');
+  image.replace(0, 8, "twinowls");
+  return image;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/torvix-cli-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the program with `args`, its output and errors captured in files.
+  RunResult Run(const std::vector<std::string>& args) {
+    const fs::path out = dir_ / "stdout.capture";
+    const fs::path err = dir_ / "stderr.capture";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(127);
+      std::vector<char*> argv{const_cast<char*>(TORVIX_CLI_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(TORVIX_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    RunResult r{WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+  }
+
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  // Files in the folder other than the capture files: no temporary file may stay behind.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Cli, CompileThenPrintAndPrintAgainGivesTheSameText) {
+  WriteFile(Path("in.txt"), "KVRS\r\ns \"ASTRA\" 9750 10600 u 19.2 e y\r\nt 12663 22000 hor 0 14 0 3/4\r\n"
+                            "v \"ZDF\" 1 1 1 2048 4096 4097 4096 4000 0 1 0\r\n");
+  RunResult r = Run({"compile", Path("in.txt"), Path("image.bin")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("image.bin")), torvix::DatabaseImage::kSize);
+  EXPECT_EQ(ReadFile(Path("image.bin")).substr(0, 8), "twinowls");
+
+  r = Run({"print", Path("image.bin"), Path("out.txt")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string printed = ReadFile(Path("out.txt"));
+  EXPECT_NE(printed.find("\r\nKVRS\r\n"), std::string::npos);
+  EXPECT_NE(printed.find("\"ZDF\""), std::string::npos);
+
+  EXPECT_EQ(Run({"compile", Path("out.txt"), Path("image2.bin")}).exitCode, 0);
+  EXPECT_EQ(Run({"print", Path("image2.bin"), Path("out2.txt")}).exitCode, 0);
+  EXPECT_EQ(ReadFile(Path("out2.txt")), printed);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"image.bin", "image2.bin", "in.txt", "out.txt", "out2.txt"}));
+}
+
+TEST_F(Cli, CompileFailureExitsWithTheResultCodeAndKeepsTheOldImage) {
+  WriteFile(Path("image.bin"), "old image");
+  WriteFile(Path("bad.txt"), "# fine\r\ns \"A\" 1 1 u 1 e n n n n\r\nt -1 2 h 0 14 0 a\r\n");
+  RunResult r = Run({"compile", Path("bad.txt"), Path("image.bin")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, " * Error : line 3. Default TP Data format error.\n   field : frequency\n");
+  EXPECT_EQ(ReadFile(Path("image.bin")), "old image");
+
+  WriteFile(Path("mixed.txt"), "s \"A\" 1 1 u 1 e n n n n\r\nt 1 2 h 0 14 0 a\r\nv \"S\" 1 1 1 2 3 4 5 0 0 0\r\na 1\r\n");
+  r = Run({"compile", Path("mixed.txt"), Path("image.bin")});
+  EXPECT_EQ(r.exitCode, 7);
+  EXPECT_EQ(r.err, " * Error : line 4. Program information and switch configuration mixed.\n");
+
+  r = Run({"compile", Path("missing.txt"), Path("image.bin")});
+  EXPECT_EQ(r.exitCode, 10);
+  EXPECT_NE(r.err.find("missing.txt"), std::string::npos);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"bad.txt", "image.bin", "mixed.txt"}));
+}
+
+TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
+  WriteFile(Path("old.txt"), "old text");
+  WriteFile(Path("zero.bin"), std::string(torvix::DatabaseImage::kSize, '\0'));
+  RunResult r = Run({"print", Path("zero.bin"), Path("old.txt")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Factory data of the receiver is not valid.\n");
+  EXPECT_EQ(ReadFile(Path("old.txt")), "old text");
+
+  WriteFile(Path("short.bin"), "twinowls");
+  r = Run({"print", Path("short.bin"), Path("new.txt")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("131072"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("new.txt")));
+
+  // A folder that does not exist: nothing can be written.
+  WriteFile(Path("ok.bin"), MagicOnlyImage());
+  r = Run({"print", Path("ok.bin"), Path("no-such-folder/out.txt")});
+  EXPECT_EQ(r.exitCode, 10);
+  EXPECT_NE(r.err.find("no-such-folder"), std::string::npos);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"ok.bin", "old.txt", "short.bin", "zero.bin"}));
+}
+
+TEST_F(Cli, ExistingOutputKeepsItsPermissions) {
+  WriteFile(Path("ok.bin"), MagicOnlyImage());
+  WriteFile(Path("out.txt"), "old");
+  fs::permissions(Path("out.txt"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Run({"print", Path("ok.bin"), Path("out.txt")}).exitCode, 0);
+  EXPECT_EQ(fs::status(Path("out.txt")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_NE(ReadFile(Path("out.txt")), "old");
+}
+
+TEST_F(Cli, HelpAndUsageErrors) {
+  RunResult r = Run({"--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("compile"), std::string::npos);
+  EXPECT_NE(r.out.find("print"), std::string::npos);
+  for (const char* command : {"compile", "print"}) {
+    r = Run({command, "--help"});
+    EXPECT_EQ(r.exitCode, 0) << command;
+    EXPECT_NE(r.out.find("Exit codes"), std::string::npos) << command;
+  }
+  const std::vector<std::vector<std::string>> usage = {
+      {}, {"compile"}, {"compile", "only-one"}, {"print", "a", "b", "c"}, {"frobnicate"}, {"compile", "--bogus", "a", "b"}};
+  for (const auto& args : usage) {
+    r = Run(args);
+    EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_TRUE(Files().empty());
+}
+
+}  // namespace
