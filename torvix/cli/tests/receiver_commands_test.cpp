@@ -1,0 +1,316 @@
+// torvix-cli's receiver commands, run in-process with short time limits
+// against the receiver emulator on a pseudo-terminal reached through a
+// symbolic link, as --device and --port give it.
+#include "torvix/cli/receiver_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "emulator/link/receiver.h"
+#include "emulator/link/sample_database.h"
+#include "torvix/database/database_image.h"
+#include "torvix/database/factory_text_reader.h"
+#include "torvix/database/factory_text_writer.h"
+#include "torvix/link/link_frame.h"
+#include "torvix/link/rom_image.h"
+#include "torvix/ops/database_factory_text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using namespace torvix;
+using namespace torvix::cli;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteBytes(const fs::path& path, const void* data, std::size_t n) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(static_cast<const char*>(data),
+                                                                static_cast<std::streamsize>(n));
+}
+
+// A ROM image of about 2 MiB that reaches the flag byte.
+Bytes RomImage(std::string_view magic, std::uint8_t hardwareCode, std::uint8_t flag) {
+  Bytes rom(2 * 1024 * 1024, 0);
+  for (std::size_t i = 0; i < rom.size(); ++i) rom[i] = static_cast<std::uint8_t>(i * 13);
+  std::copy(magic.begin(), magic.end(), rom.begin());
+  rom[kHardwareCodeOffset] = hardwareCode;
+  rom[kUpgradeFlagOffset] = flag;
+  return rom;
+}
+
+std::string PrintedSample() {
+  DatabaseImage image;
+  const Bytes sample = emulator::SampleDatabaseImage();
+  std::copy(sample.begin(), sample.end(), image.Data());
+  std::ostringstream text;
+  EXPECT_EQ(WriteFactoryText(text, image), 0);
+  return text.str();
+}
+
+class ReceiverCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/torvix-rx-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    link_ = (dir_ / "receiver").string();
+  }
+  void TearDown() override {
+    StopReceiver();
+    line_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void StartReceiver(emulator::LinkOptions options = {}) {
+    line_ = std::make_unique<emulator::Line>(emulator::Line::Options{link_, false});
+    ASSERT_TRUE(line_->Ok()) << line_->Error();
+    if (options.databaseImage.empty()) options.databaseImage = emulator::SampleDatabaseImage();
+    options.replyTimeoutMs = 5000;
+    receiver_ = std::make_unique<emulator::LinkReceiver>(*line_, std::move(options));
+    thread_ = std::thread([this] { receiver_->Serve(stop_); });
+  }
+  void StopReceiver() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  // Waits until the receiver has stored `uploads` uploads.
+  bool Uploaded(int uploads) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (receiver_->CompletedUploads() < uploads && Clock::now() < deadline) std::this_thread::yield();
+    return receiver_->CompletedUploads() >= uploads;
+  }
+
+  // Temporary files of the read operation left in the folder.
+  int TemporaryFiles() const {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) count += entry.path().filename().string().rfind(".torvix-", 0) == 0;
+    return count;
+  }
+
+  // Runs torvix-cli with `args` (without the program name); the console's
+  // output goes to output_.
+  int Run(std::vector<std::string> args) {
+    CLI::App app;
+    app.require_subcommand(1);
+    int exitCode = -1;
+    ReceiverCommandSettings settings;
+    settings.timings.operationTimeout = 1000;
+    settings.timings.readPerByte = 1;
+    settings.timings.readConstant = 20;
+    settings.timings.announcePause = settings.timings.startPause = settings.timings.blockPause =
+        std::chrono::milliseconds(1);
+    settings.timings.connectSuccessPause = std::chrono::milliseconds(0);
+    settings.factoryText = &factoryText_;
+    std::FILE* out = std::tmpfile();
+    settings.out = out;
+    settings.in = nullptr;
+    AddReceiverCommands(app, exitCode, settings);
+    std::reverse(args.begin(), args.end());
+    try {
+      app.parse(args);
+    } catch (const CLI::ParseError& error) {
+      exitCode = 2;
+    }
+    std::rewind(out);
+    output_.clear();
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) output_ += static_cast<char>(c);
+    std::fclose(out);
+    return exitCode;
+  }
+
+  fs::path dir_;
+  std::string link_;
+  std::string output_;
+  DatabaseFactoryText factoryText_;
+  std::unique_ptr<emulator::Line> line_;
+  std::unique_ptr<emulator::LinkReceiver> receiver_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(ReceiverCommandsTest, ConnectShowsTheVersions) {
+  StartReceiver();
+  EXPECT_EQ(Run({"connect", "--device", link_}), kExitDone) << output_;
+  EXPECT_NE(output_.find("Hardware version: 0503 TWIN-S"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("Connection established."), std::string::npos);
+}
+
+TEST_F(ReceiverCommandsTest, PortNumberGoesThroughTheComVariable) {
+  StartReceiver();
+  ::setenv("COM7", link_.c_str(), 1);
+  EXPECT_EQ(Run({"connect", "--port", "7"}), kExitDone) << output_;
+  ::unsetenv("COM7");
+  EXPECT_EQ(Run({"connect", "--port", "7", "--device", link_}), 2) << "one or the other";
+}
+
+TEST_F(ReceiverCommandsTest, MissingDeviceIsAnOpenError) {
+  EXPECT_EQ(Run({"connect", "--device", (dir_ / "nothing").string()}), kExitPortNotOpened);
+  EXPECT_NE(output_.find("[Serial Communication Device Error] No such file or directory"), std::string::npos)
+      << output_;
+  EXPECT_NE(output_.find("[ERROR] Open error"), std::string::npos);
+  EXPECT_NE(output_.find("Connection failed."), std::string::npos);
+}
+
+TEST_F(ReceiverCommandsTest, SilentReceiverIsAFailedConnect) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;
+  StartReceiver(options);
+  EXPECT_EQ(Run({"connect", "--device", link_}), kExitFailed);
+  EXPECT_NE(output_.find("[Connect] Connection error."), std::string::npos) << output_;
+}
+
+TEST_F(ReceiverCommandsTest, ReadUserDataPrintsTheReceiversDatabase) {
+  StartReceiver();
+  const fs::path text = dir_ / "factory_data.txt";
+  EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitDone) << output_;
+  EXPECT_EQ(ReadText(text), PrintedSample());
+  EXPECT_NE(output_.find("Downloading...   block 32/32   error 0"), std::string::npos) << output_;
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+TEST_F(ReceiverCommandsTest, FailedReadLeavesTheTextFileAsItWas) {
+  emulator::LinkOptions options;
+  options.faults.vanishAfterBlocks = 5;
+  StartReceiver(options);
+  const fs::path text = dir_ / "factory_data.txt";
+  std::ofstream(text) << "earlier contents\n";
+  EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitFailed);
+  EXPECT_EQ(ReadText(text), "earlier contents\n");
+  EXPECT_NE(output_.find("Communication Eror !!!!"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("Factory data of the receiver is not valid."), std::string::npos);
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+TEST_F(ReceiverCommandsTest, ReadIntoAFolderThatCannotBeWrittenTouchesNoReceiver) {
+  StartReceiver();
+  EXPECT_EQ(Run({"read-user-data", (dir_ / "missing" / "x.txt").string(), "--device", link_}), kExitFile);
+  StopReceiver();
+  EXPECT_TRUE(receiver_->CodesReceived().empty());
+}
+
+TEST_F(ReceiverCommandsTest, WriteFactoryDataSendsWhatCompileMakes) {
+  StartReceiver();
+  const fs::path text = dir_ / "factory_data.txt";
+  std::ofstream(text, std::ios::binary) << PrintedSample();
+  GetDatabaseImage() = DatabaseImage();  // as at program start
+  EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitDone) << output_;
+  ASSERT_TRUE(Uploaded(1));
+  DatabaseImage compiled;
+  std::istringstream in(PrintedSample());
+  StreamByteSource raw(in);
+  DosTextSource source(raw);
+  FactoryTextReader reader;
+  ASSERT_EQ(reader.Read(source, compiled), FT_OK);
+  EXPECT_EQ(receiver_->StoredFactoryData(), Bytes(compiled.Data(), compiled.Data() + DatabaseImage::kSize));
+  EXPECT_NE(output_.find("The factory data transfered to receiver OK."), std::string::npos);
+}
+
+TEST_F(ReceiverCommandsTest, RefusedTextSendsNothing) {
+  StartReceiver();
+  const fs::path text = dir_ / "bad.txt";
+  std::ofstream(text) << "Q nonsense\n";
+  EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitRefused);
+  EXPECT_FALSE(output_.empty());
+  StopReceiver();
+  EXPECT_TRUE(receiver_->CodesReceived().empty());
+}
+
+TEST_F(ReceiverCommandsTest, UpgradeInEachModeSendsItsMarker) {
+  StartReceiver();
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);  // hardware 503
+  WriteBytes(rom, image.data(), image.size());
+  struct Case {
+    const char* mode;
+    std::uint8_t marker;
+  };
+  int uploads = 0;
+  for (const Case c : {Case{"1", 0xFD}, Case{"2", 0xFE}, Case{"3", 0x00}, Case{"4", 0x00}}) {
+    SCOPED_TRACE(c.mode);
+    EXPECT_EQ(Run({"upgrade", "--mode", c.mode, rom.string(), "--access-code", "5082613", "--device", link_}),
+              kExitDone)
+        << output_;
+    ASSERT_TRUE(Uploaded(++uploads));
+    const Bytes got = receiver_->StoredSoftware();
+    ASSERT_EQ(got.size(), image.size() - 42 + 4);
+    EXPECT_EQ(got[0x1F0040], c.marker);
+    EXPECT_TRUE(std::equal(got.begin() + 4, got.begin() + 0x1F0040, image.begin() + 42));
+  }
+  EXPECT_NE(output_.find("The software transfered to receiver OK."), std::string::npos);
+  StopReceiver();
+  // Modes 1 to 3 connect first (each run is a new program), mode 4 does not.
+  const auto codes = receiver_->CodesReceived();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY), 3);
+  EXPECT_EQ(ReadText(rom).size(), image.size());
+}
+
+TEST_F(ReceiverCommandsTest, WholeUpgradeQuestionNeedsYes) {
+  StartReceiver();
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x00);  // whole upgrade only
+  WriteBytes(rom, image.data(), image.size());
+  EXPECT_EQ(Run({"upgrade", "--mode", "1", rom.string(), "--device", link_}), kExitDeclined);
+  EXPECT_NE(output_.find("Sorry, the software is only provided for whole upgrade!"), std::string::npos);
+  EXPECT_EQ(Run({"upgrade", "--mode", "1", rom.string(), "--yes", "--device", link_}), kExitDone) << output_;
+  ASSERT_TRUE(Uploaded(1));
+  EXPECT_EQ(receiver_->StoredSoftware()[0x1F0040], 0x00);
+}
+
+TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
+  StartReceiver();
+  const fs::path rom = dir_ / "rom.bin";
+  Bytes image = RomImage(kRomMagicT, 1, 0x07);  // built for hardware 505, receiver is 503
+  WriteBytes(rom, image.data(), image.size());
+  EXPECT_EQ(Run({"upgrade", "--mode", "2", rom.string(), "--device", link_}), kExitRefused);
+  EXPECT_NE(output_.find("hardware version error!"), std::string::npos) << output_;
+  EXPECT_EQ(Run({"upgrade", "--mode", "3", rom.string(), "--access-code", "5082613 ", "--device", link_}),
+            kExitRefused);
+  EXPECT_NE(output_.find("password error!"), std::string::npos);
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--device", link_}), kExitDeclined) << "no access code";
+  image[0] = 'k';
+  WriteBytes(rom, image.data(), image.size());
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}),
+            kExitRefused);
+  EXPECT_NE(output_.find("Wrong ROM image."), std::string::npos);
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", (dir_ / "none.bin").string(), "--access-code", "5082613", "--device",
+                 link_}),
+            kExitFile);
+  StopReceiver();
+  EXPECT_EQ(receiver_->CompletedUploads(), 0);
+}
+
+TEST_F(ReceiverCommandsTest, InterruptStopsAnUpgradeAndTellsTheReceiver) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1000;
+  StartReceiver(options);
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  WriteBytes(rom, image.data(), image.size());
+  std::thread interrupter([this] {
+    if (receiver_->WaitForCodes(CODE_SOFTWARE, 2, 5000)) ::kill(::getpid(), SIGINT);
+  });
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}),
+            kExitStopped)
+      << output_;
+  interrupter.join();
+  EXPECT_NE(output_.find("You want to stop the upgrade procedure?"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("Closing Connection..."), std::string::npos);
+  EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, 1, 3000));
+}
+
+}  // namespace
