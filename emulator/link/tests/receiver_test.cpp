@@ -1,0 +1,128 @@
+// The emulator's own promises: a sample database that prints, the line-speed
+// check of the download, and the uploads stored to files.
+#include "emulator/link/receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "emulator/link/sample_database.h"
+#include "torvix/database/database_image.h"
+#include "torvix/database/factory_text_writer.h"
+#include "torvix/link/link_frame.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace torvix;
+
+TEST(SampleDatabase, PrintsAsAFactoryDataText) {
+  const Bytes sample = emulator::SampleDatabaseImage();
+  ASSERT_EQ(sample.size(), DatabaseImage::kSize);
+  DatabaseImage image;
+  std::copy(sample.begin(), sample.end(), image.Data());
+  std::ostringstream text;
+  ASSERT_EQ(WriteFactoryText(text, image), kWriteOk);
+  const std::string printed = text.str();
+  EXPECT_NE(printed.find("  s       \"ASTRA\"         9750      10600     universal 19.2      east"), std::string::npos);
+  EXPECT_NE(printed.find("      t   11836           27500     ver"), std::string::npos);
+  EXPECT_NE(printed.find("  v       \"Das Erste\"     1         2         28106"), std::string::npos);
+  EXPECT_NE(printed.find("  r       \"Radio One\"     1         1         12345"), std::string::npos);
+}
+
+TEST(IdentificationRecord, TextsAreCutToThirtyOneCharacters) {
+  const Bytes record = emulator::IdentificationRecord(std::string(40, 'h'), "sw");
+  ASSERT_EQ(record.size(), 96u);
+  EXPECT_NE(record[0], 0);
+  EXPECT_EQ(record[32 + 30], 'h');
+  EXPECT_EQ(record[32 + 31], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&record[64])), "sw");
+}
+
+// The tool's side played with a plain SerialPort and the frame operations.
+class ReceiverTest : public ::testing::Test {
+ protected:
+  void Start(emulator::LinkOptions options) {
+    ASSERT_TRUE(line.Ok());
+    receiver = std::make_unique<emulator::LinkReceiver>(line, std::move(options));
+    thread = std::thread([this] { receiver->Serve(stop); });
+    port.Setup(1, SerialPort::kQueueSize, SerialPort::kQueueSize);
+    port.SetDevicePath(line.DevicePath());
+    port.SetOperationTimeout(1000);
+    port.SetCommTimeoutValues(SerialPort::kReadInterval, 1, 20, 20, 20);
+    ASSERT_TRUE(port.Open());
+  }
+  void TearDown() override {
+    stop.store(true);
+    if (thread.joinable()) thread.join();
+  }
+  emulator::Line line{{"", false}};
+  std::unique_ptr<emulator::LinkReceiver> receiver;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+  SerialPort port;
+};
+
+TEST_F(ReceiverTest, DownloadIsRefusedToAToolThatStaysAtTheOldRate) {
+  std::vector<std::string> log;
+  std::mutex logMutex;
+  emulator::LinkOptions options;
+  options.databaseImage = emulator::SampleDatabaseImage();
+  options.baudWaitMs = 200;
+  options.log = [&](const std::string& text) {
+    std::lock_guard lock(logMutex);
+    log.push_back(text);
+  };
+  Start(options);
+  SendCommand(port, CODE_READ_USER_DATA);
+  EXPECT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_ACK);
+  EXPECT_EQ(ReceiveFrame(port, nullptr, nullptr), RECV_TIMEOUT) << "nothing at 115200 bit/s";
+  stop.store(true);
+  thread.join();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "tool stayed at 115200 bit/s, not 19200: database not sent");
+}
+
+TEST_F(ReceiverTest, UploadsAreStoredInFiles) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const std::string software = (dir / ("emu-sw-" + std::to_string(::getpid()))).string();
+  emulator::LinkOptions options;
+  options.softwareOut = software;
+  Start(options);
+  SendCommand(port, CODE_SOFTWARE);
+  ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_READY);
+  SendCommand(port, CODE_SOFTWARE);
+  const Bytes block = {0, 0, 0, 3, 'a', 'b', 'c'};
+  SendData(port, block.data(), block.size());
+  ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_ACK);
+  SendCommand(port, CODE_SOFTWARE_END);
+  ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_ACK);
+  stop.store(true);
+  thread.join();
+  std::ifstream in(software, std::ios::binary);
+  const Bytes stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(stored, block);
+  EXPECT_EQ(receiver->StoredSoftware(), block);
+  std::filesystem::remove(software);
+}
+
+TEST_F(ReceiverTest, AbortedUploadIsNotStored) {
+  Start({});
+  SendCommand(port, CODE_FACTORY_DATA);
+  ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_READY);
+  SendCommand(port, CODE_FACTORY_DATA);
+  const Bytes block(2048, 0x42);
+  SendData(port, block.data(), block.size());
+  ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_ACK);
+  SendCommand(port, CODE_ABORT);
+  ASSERT_TRUE(receiver->WaitForCodes(CODE_ABORT, 1, 2000));
+  EXPECT_EQ(receiver->CompletedUploads(), 0);
+  EXPECT_TRUE(receiver->StoredFactoryData().empty());
+}
+
+}  // namespace

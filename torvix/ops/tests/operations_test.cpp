@@ -1,0 +1,214 @@
+// The progress session and the operations against the receiver emulator:
+// Cancel and the upgrade's stop question, the result messages, the
+// program-wide values, and the mended Read User Data.
+#include "torvix/ops/operations.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "emulator/link/receiver.h"
+#include "emulator/link/sample_database.h"
+#include "torvix/link/link_frame.h"
+
+namespace {
+
+using namespace torvix;
+using Bytes = std::vector<std::uint8_t>;
+
+class RecordingUi : public OperationUi {
+ public:
+  void ShowStatus(const std::string& text) override { Add(statuses, text); }
+  void ShowProgressRange(std::uint16_t) override {}
+  void ShowProgressPosition(int) override {}
+  void ShowMessage(const std::string& text, const std::string& caption) override { Add(messages, caption + "|" + text); }
+  bool AskStopUpgrade(const std::string& question, const std::string&) override {
+    Add(questions, question);
+    return stopAnswer;
+  }
+  void ShowSerialError(const std::string& caption, const std::string& text) override { Add(messages, caption + "|" + text); }
+  bool ConfirmReceiverOn(const std::string&, const std::string&) override { return true; }
+  bool ConfirmWholeUpgrade(const std::string&, const std::string&) override { return true; }
+  std::optional<std::string> AskAccessCode() override { return std::string(kFactoryAccessCode); }
+
+  bool Has(const std::vector<std::string>& list, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    return std::find(list.begin(), list.end(), text) != list.end();
+  }
+
+  bool stopAnswer = true;
+  std::vector<std::string> statuses, messages, questions;
+
+ private:
+  void Add(std::vector<std::string>& list, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    list.push_back(text);
+  }
+  std::mutex mutex_;
+};
+
+// Hands the test's image to the operations; prints and compiles nothing real.
+class PlainText : public FactoryText {
+ public:
+  std::uint8_t* Image() override { return image.data(); }
+  int Print(std::ostream& out) override {
+    out << "image of " << static_cast<int>(image[0]) << "\r\n";
+    return image[0] == 0 ? 1 : 0;
+  }
+  int Compile(std::istream&, std::string&) override { return 0; }
+  Bytes image = Bytes(kDatabaseImageSize, 0);
+};
+
+class OperationsTest : public ::testing::Test {
+ protected:
+  void Start(emulator::LinkOptions options = {}, bool paced = false) {
+    line = std::make_unique<emulator::Line>(emulator::Line::Options{"", paced});
+    if (options.databaseImage.empty()) options.databaseImage = emulator::SampleDatabaseImage();
+    options.replyTimeoutMs = 5000;
+    receiver = std::make_unique<emulator::LinkReceiver>(*line, std::move(options));
+    thread = std::thread([this] { receiver->Serve(stop); });
+    timings.operationTimeout = 1000;
+    timings.readPerByte = 1;
+    timings.readConstant = 20;
+    timings.announcePause = timings.startPause = timings.blockPause = std::chrono::milliseconds(1);
+    timings.connectSuccessPause = std::chrono::milliseconds(0);
+  }
+  void TearDown() override {
+    stop.store(true);
+    if (thread.joinable()) thread.join();
+  }
+  BlockingProgress Progress() { return BlockingProgress(ui, "TORVIX", {1, line->DevicePath()}, timings, &cancel); }
+
+  RecordingUi ui;
+  LinkTimings timings;
+  std::atomic<bool> cancel{false};
+  ProgramValues values;
+  std::unique_ptr<emulator::Line> line;
+  std::unique_ptr<emulator::LinkReceiver> receiver;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+// A ROM image for hardware 503 (variant T, code 0).
+std::string WriteRom(std::uint8_t flag) {
+  Bytes rom(kUpgradeFlagOffset + 100, 0x33);
+  std::copy(kRomMagicT.begin(), kRomMagicT.end(), rom.begin());
+  rom[kHardwareCodeOffset] = 0;
+  rom[kUpgradeFlagOffset] = flag;
+  const auto path = std::filesystem::temp_directory_path() / ("ops-rom-" + std::to_string(::getpid()));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(rom.data()), static_cast<std::streamsize>(rom.size()));
+  return path.string();
+}
+
+TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredNoLetsItGoOn) {
+  emulator::LinkOptions options;
+  options.faults.readyDelayMs = 400;  // Cancel lands while the job waits for ready
+  Start(options);
+  ui.stopAnswer = false;
+  cancel.store(true);
+  const std::string rom = WriteRom(0x07);
+  auto progress = Progress();
+  OperationContext context{values, ui, progress, "TORVIX"};
+  std::string error;
+  EXPECT_EQ(Upgrade(context, 4, rom, error), OperationResult::kDone);
+  EXPECT_EQ(ui.questions, std::vector<std::string>{kStopUpgradeQuestion});
+  EXPECT_FALSE(ui.Has(ui.statuses, kClosingConnection));
+  EXPECT_TRUE(ui.Has(ui.messages, std::string("Upgrade|") + ResultMessageFor(OperationCode::Upgrade, true)->text));
+  std::filesystem::remove(rom);
+}
+
+TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredYesStopsIt) {
+  emulator::LinkOptions options;
+  options.faults.readyDelayMs = 400;
+  Start(options);
+  cancel.store(true);
+  const std::string rom = WriteRom(0x07);
+  auto progress = Progress();
+  OperationContext context{values, ui, progress, "TORVIX"};
+  std::string error;
+  EXPECT_EQ(Upgrade(context, 4, rom, error), OperationResult::kStopped);
+  EXPECT_TRUE(ui.Has(ui.statuses, kClosingConnection));
+  EXPECT_FALSE(ui.Has(ui.messages, "Upgrade|Software upgrade error!")) << "a stop shows no result";
+  EXPECT_TRUE(receiver->WaitForCodes(CODE_ABORT, 1, 3000));
+  std::filesystem::remove(rom);
+}
+
+TEST_F(OperationsTest, FailedConnectKeepsTheHardwareNumberAndIsNotRepeated) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;
+  Start(options);
+  values.hardwareNumber = 503;  // from an earlier connect of this run
+  auto progress = Progress();
+  OperationContext context{values, ui, progress, "TORVIX"};
+  const ConnectReport report = Connect(context);
+  EXPECT_FALSE(report.identified);
+  EXPECT_EQ(report.result, OperationResult::kFailed);
+  EXPECT_TRUE(ui.Has(ui.messages, "Connect|Connection error."));
+  EXPECT_TRUE(values.connectAttempted);
+  EXPECT_EQ(values.hardwareNumber, 503);
+  // Upgrade 1 does not connect again and checks against what it has.
+  const std::string rom = WriteRom(0x07);
+  std::string error;
+  EXPECT_EQ(Upgrade(context, 1, rom, error), OperationResult::kDone);
+  EXPECT_EQ(values.upgradeMode, 1);
+  stop.store(true);
+  thread.join();
+  const auto codes = receiver->CodesReceived();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY), 1);
+  std::filesystem::remove(rom);
+}
+
+TEST_F(OperationsTest, FirstUpgradeConnectsAndLearnsTheHardwareNumber) {
+  Start();
+  auto progress = Progress();
+  OperationContext context{values, ui, progress, "TORVIX"};
+  const std::string rom = WriteRom(0x00);  // whole upgrade only: accepted, mode 0
+  std::string error;
+  EXPECT_EQ(Upgrade(context, 2, rom, error), OperationResult::kDone);
+  EXPECT_TRUE(values.connectAttempted);
+  EXPECT_EQ(values.hardwareNumber, 503);
+  EXPECT_EQ(values.upgradeMode, 0);
+  std::filesystem::remove(rom);
+}
+
+TEST_F(OperationsTest, StoppedReadShowsNothingAndWritesNothing) {
+  emulator::LinkOptions options;
+  options.downloadBlockSize = 64;  // paced at 19200 bit/s: about 40 ms a block
+  Start(options, true);
+  const auto path = std::filesystem::temp_directory_path() / ("ops-text-" + std::to_string(::getpid()));
+  std::ofstream(path) << "kept\n";
+  PlainText text;
+  auto progress = Progress();
+  OperationContext context{values, ui, progress, "TORVIX"};
+  cancel.store(true);
+  std::string error;
+  EXPECT_EQ(ReadUserData(context, text, path.string(), error), OperationResult::kStopped);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(text.image, Bytes(kDatabaseImageSize, 0));
+  std::ifstream in(path);
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "kept");
+  std::filesystem::remove(path);
+}
+
+TEST_F(OperationsTest, PortThatDoesNotOpen) {
+  Start();
+  BlockingProgress progress(ui, "TORVIX", {1, "/nonexistent/tty"}, timings, &cancel);
+  OperationContext context{values, ui, progress, "TORVIX"};
+  PlainText text;
+  std::string error;
+  const auto path = std::filesystem::temp_directory_path() / ("ops-none-" + std::to_string(::getpid()));
+  EXPECT_EQ(ReadUserData(context, text, path.string(), error), OperationResult::kPortNotOpened);
+  EXPECT_TRUE(ui.Has(ui.messages, "ERROR|Open error"));
+  EXPECT_TRUE(ui.Has(ui.messages, std::string("TORVIX|") + kFactoryDataNotValid));
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
