@@ -4,20 +4,6 @@
 
 namespace torvix {
 
-JobLimits LinkTimings::ForJob() const {
-  JobLimits limits;
-  limits.announcePause = announcePause;
-  limits.startPause = startPause;
-  limits.blockPause = blockPause;
-  limits.operationTimeout = operationTimeout;
-  limits.readInterval = readInterval;
-  limits.readPerByte = readPerByte;
-  limits.readConstant = readConstant;
-  limits.writePerByte = writePerByte;
-  limits.writeConstant = writeConstant;
-  return limits;
-}
-
 const char* OperationCaption(OperationCode operation) {
   switch (operation) {
     case OperationCode::Connect: return "Connect to the receiver";
@@ -65,9 +51,10 @@ bool ProgressSession::Start(OperationCode operation, const PortChoice& port, con
   state_.store(JOB_RUNNING);
   port_.Setup(port.portNumber, SerialPort::kQueueSize, SerialPort::kQueueSize);
   port_.SetDevicePath(port.devicePath);
-  port_.SetOperationTimeout(timings.operationTimeout);
-  port_.SetCommTimeoutValues(timings.readInterval, timings.readPerByte, timings.readConstant, timings.writePerByte,
-                             timings.writeConstant);
+  const JobLimits& limits = timings.limits;
+  port_.SetOperationTimeout(limits.operationTimeout);
+  port_.SetCommTimeoutValues(limits.readInterval, limits.readPerByte, limits.readConstant, limits.writePerByte,
+                             limits.writeConstant);
   if (!port_.Open()) {
     view_.ShowMessage(kOpenErrorText, kOpenErrorCaption);
     state_.store(JOB_ENDED);
@@ -79,7 +66,7 @@ bool ProgressSession::Start(OperationCode operation, const PortChoice& port, con
   job_.port = &port_;
   job_.state = &state_;
   job_.host = this;
-  job_.limits = timings.ForJob();
+  job_.limits = limits;
   job_.receiverInfo = data.receiverInfo;
   job_.databaseImage = data.databaseImage;
   job_.imageFile = data.imageFile;

@@ -37,20 +37,11 @@ struct PortChoice {
   std::string devicePath;  // empty: "COM<portNumber>" as resolved by common::ResolvePortName
 };
 
-// The port's read limits and the job's pauses; production values by default.
+// The port's read limits and the job's pauses (production values by default),
+// and how long the full bar stays after a connect.
 struct LinkTimings {
-  std::int32_t operationTimeout = SerialPort::kOperationTimeout;
-  std::uint32_t readInterval = SerialPort::kReadInterval;
-  std::uint32_t readPerByte = SerialPort::kPerByte;
-  std::uint32_t readConstant = SerialPort::kConstant;
-  std::uint32_t writePerByte = SerialPort::kPerByte;
-  std::uint32_t writeConstant = SerialPort::kConstant;
-  std::chrono::milliseconds announcePause{100};
-  std::chrono::milliseconds startPause{2000};
-  std::chrono::milliseconds blockPause{1000};
-  std::chrono::milliseconds connectSuccessPause{500};  // the full bar stays this long after a connect
-
-  JobLimits ForJob() const;
+  JobLimits limits;  // also the port's limits when the session opens it
+  std::chrono::milliseconds connectSuccessPause{500};
 };
 
 // What the operation hands to its job.

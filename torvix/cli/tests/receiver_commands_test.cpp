@@ -21,6 +21,7 @@
 #include "torvix/database/factory_text_writer.h"
 #include "torvix/link/link_frame.h"
 #include "torvix/link/rom_image.h"
+#include "torvix/link/tests/job_harness.h"
 #include "torvix/ops/database_factory_text.h"
 
 namespace {
@@ -109,11 +110,7 @@ class ReceiverCommandsTest : public ::testing::Test {
     app.require_subcommand(1);
     int exitCode = -1;
     ReceiverCommandSettings settings;
-    settings.timings.operationTimeout = 1000;
-    settings.timings.readPerByte = 1;
-    settings.timings.readConstant = 20;
-    settings.timings.announcePause = settings.timings.startPause = settings.timings.blockPause =
-        std::chrono::milliseconds(1);
+    settings.timings.limits = torvix::testing::ShortLimits();
     settings.timings.connectSuccessPause = std::chrono::milliseconds(0);
     settings.factoryText = &factoryText_;
     std::FILE* out = std::tmpfile();

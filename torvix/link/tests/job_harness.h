@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "emulator/core/line.h"
 #include "emulator/link/receiver.h"
+#include "torvix/link/link_frame.h"
 #include "torvix/link/link_jobs.h"
 
 namespace torvix::testing {
@@ -119,6 +121,23 @@ class JobBench {
     job.state = &state;
     job.host = &host;
     return port.Open();
+  }
+
+  // Playing the receiver by hand on the pty.
+  void SendCode(std::uint16_t code) {
+    const auto frame = BuildCommandFrame(code);
+    Pty().Write(frame.data(), frame.size());
+  }
+  // Takes the tool's next command frame (true when one came within 2 s).
+  bool TakeCommand() { return Pty().Read(kCommandFrameSize, 2000).size() == kCommandFrameSize; }
+  // Takes the read request, acknowledges it, and waits (3 s at most) until the
+  // tool is back at 19200 bit/s; true when it is.
+  bool AcceptReadRequest() {
+    if (!TakeCommand()) return false;
+    SendCode(CODE_ACK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (Pty().SlaveBaud() != kDownloadBaud && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return Pty().SlaveBaud() == kDownloadBaud;
   }
 
   // Runs `proc` on a worker thread and waits until it has ended.

@@ -117,16 +117,15 @@ TEST(ConnectSurplus, IdentificationBeyondNinetySixBytesIsDropped) {
   bench.job.receiverInfo = record.get();
   std::thread worker(ConnectThreadProc, std::ref(bench.job));
   auto& pty = bench.Pty();
-  ASSERT_EQ(pty.Read(12, 2000).size(), 12u);
+  ASSERT_TRUE(bench.TakeCommand());
+  bench.SendCode(CODE_ACK);
   const auto ack = BuildCommandFrame(CODE_ACK);
-  pty.Write(ack.data(), ack.size());
   Bytes first(60, 0xA1), second(60, 0xB2);
   for (const Bytes* part : {&first, &second}) {
     pty.Write(BuildDataFrame(part->data(), part->size()));
     ASSERT_EQ(pty.Read(12, 2000), Bytes(ack.begin(), ack.end()));
   }
-  const auto end = BuildCommandFrame(CODE_IDENTIFY_END);
-  pty.Write(end.data(), end.size());
+  bench.SendCode(CODE_IDENTIFY_END);
   worker.join();
   Bytes expected(first);
   expected.insert(expected.end(), second.begin(), second.begin() + 36);
@@ -216,14 +215,8 @@ TEST_F(ReadUserDataTest, UnexpectedCodeInTheDownloadIsShownWithItsNumber) {
   ASSERT_TRUE(bench.OpenPort());
   bench.job.databaseImage = image.data();
   std::thread worker(ReadUserDataThreadProc, std::ref(bench.job));
-  auto& pty = bench.Pty();
-  ASSERT_EQ(pty.Read(12, 2000).size(), 12u);
-  const auto ack = BuildCommandFrame(CODE_ACK);
-  pty.Write(ack.data(), ack.size());
-  const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (pty.SlaveBaud() != 19200 && Clock::now() < deadline) std::this_thread::yield();
-  const auto ready = BuildCommandFrame(CODE_READY);
-  pty.Write(ready.data(), ready.size());
+  ASSERT_TRUE(bench.AcceptReadRequest());
+  bench.SendCode(CODE_READY);
   worker.join();
   EXPECT_EQ(bench.host.boxes, std::vector<std::string>{"\n Communication Eror !!!! \n Err.# = 4"});
   EXPECT_EQ(bench.host.results, std::vector<std::int32_t>{JOB_RESULT_FAILURE});
@@ -251,13 +244,9 @@ TEST(ReadUserDataByHand, EmptyFirstBlockAndSurplusData) {
   auto image = std::make_unique<std::uint8_t[]>(kDatabaseImageSize);
   bench.job.databaseImage = image.get();
   std::thread worker(ReadUserDataThreadProc, std::ref(bench.job));
+  ASSERT_TRUE(bench.AcceptReadRequest());
   auto& pty = bench.Pty();
-  ASSERT_EQ(pty.Read(12, 2000).size(), 12u);
   const auto ack = BuildCommandFrame(CODE_ACK);
-  pty.Write(ack.data(), ack.size());
-  const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (pty.SlaveBaud() != 19200 && Clock::now() < deadline) std::this_thread::yield();
-  ASSERT_EQ(pty.SlaveBaud(), 19200u);
   const Bytes ackBytes(ack.begin(), ack.end());
   pty.Write(BuildDataFrame(nullptr, 0));
   ASSERT_EQ(pty.Read(12, 2000), ackBytes);
@@ -267,8 +256,7 @@ TEST(ReadUserDataByHand, EmptyFirstBlockAndSurplusData) {
     pty.Write(BuildDataFrame(block.data(), block.size()));
     ASSERT_EQ(pty.Read(12, 2000), ackBytes);
   }
-  const auto end = BuildCommandFrame(CODE_USER_DATA_END);
-  pty.Write(end.data(), end.size());
+  bench.SendCode(CODE_USER_DATA_END);
   worker.join();
   EXPECT_EQ(bench.host.ranges, std::vector<std::uint16_t>{16});
   EXPECT_EQ(bench.host.statuses.back(), "Downloading...   block 34/16   error 0");
@@ -532,17 +520,13 @@ TEST(RealLimits, FactoryPausesHundredTwoThousandAndThousand) {
   const auto start = Clock::now();
   std::thread worker(WriteFactoryDataThreadProc, std::ref(bench.job));
   auto& pty = bench.Pty();
-  const auto send = [&pty](std::uint16_t code) {
-    const auto frame = BuildCommandFrame(code);
-    pty.Write(frame.data(), frame.size());
-  };
-  ASSERT_EQ(pty.Read(12, 2000).size(), 12u);  // announce
-  send(CODE_READY);
-  ASSERT_EQ(pty.Read(12, 2000).size(), 12u);  // start
+  ASSERT_TRUE(bench.TakeCommand());  // announce
+  bench.SendCode(CODE_READY);
+  ASSERT_TRUE(bench.TakeCommand());  // start
   ASSERT_EQ(pty.Read(16 + kFactoryBlockSize, 4000).size(), 16 + kFactoryBlockSize);
-  send(CODE_NAK);
+  bench.SendCode(CODE_NAK);
   ASSERT_EQ(pty.Read(16 + kFactoryBlockSize, 4000).size(), 16 + kFactoryBlockSize);
-  send(CODE_USER_DATA_END);
+  bench.SendCode(CODE_USER_DATA_END);
   worker.join();
   const auto elapsed = Clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(100 + 2000 + 1000 + 1000));
@@ -558,10 +542,8 @@ TEST(RealLimits, DownloadPatienceAfterTheSwitchIsAboutFiveSeconds) {
   Bytes image(kDatabaseImageSize, 0);
   bench.job.databaseImage = image.data();
   std::thread worker(ReadUserDataThreadProc, std::ref(bench.job));
-  auto& pty = bench.Pty();
-  ASSERT_EQ(pty.Read(12, 3000).size(), 12u);
-  const auto ack = BuildCommandFrame(CODE_ACK);
-  pty.Write(ack.data(), ack.size());
+  ASSERT_TRUE(bench.TakeCommand());
+  bench.SendCode(CODE_ACK);
   const auto start = Clock::now();
   worker.join();
   const auto elapsed = Clock::now() - start;

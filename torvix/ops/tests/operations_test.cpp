@@ -16,6 +16,7 @@
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "torvix/link/link_frame.h"
+#include "torvix/link/tests/job_harness.h"
 
 namespace {
 
@@ -73,10 +74,7 @@ class OperationsTest : public ::testing::Test {
     options.replyTimeoutMs = 5000;
     receiver = std::make_unique<emulator::LinkReceiver>(*line, std::move(options));
     thread = std::thread([this] { receiver->Serve(stop); });
-    timings.operationTimeout = 1000;
-    timings.readPerByte = 1;
-    timings.readConstant = 20;
-    timings.announcePause = timings.startPause = timings.blockPause = std::chrono::milliseconds(1);
+    timings.limits = torvix::testing::ShortLimits();
     timings.connectSuccessPause = std::chrono::milliseconds(0);
   }
   void TearDown() override {
