@@ -83,6 +83,7 @@ Command AddLinkCommand(CLI::App& app) {
   auto settings = std::make_shared<LinkSettings>();
   LinkOptions& r = settings->receiver;
   LinkFaults& f = r.faults;
+  f.nakTimes = 1;  // with --nak-block alone: refused once
   CLI::App* sub = app.add_subcommand("link", "Play a receiver on TORVIX's link protocol");
   sub->add_option("path", settings->linkPath, "Where the line appears (a symbolic link to the pseudo-terminal)");
   sub->add_flag("--paced", settings->paced, "Take the real line time of every byte at the tool's bit rate");

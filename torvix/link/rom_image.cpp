@@ -133,7 +133,9 @@ bool CheckRomImage(RomImageFile& file, RomImageCheck& check) {
   if (got < 0) return false;
   if (got == 0) return true;
   const auto variant = MagicVariant(header.data(), header.size());
-  if (!variant) return file.Seek(kRomImageHeaderSize);
+  // The receiver learns the image's size from a 32-bit field: a larger file
+  // cannot be described to it and is no image of it.
+  if (!variant || file.Length() - kRomImageHeaderSize > kMaxRomImageData) return file.Seek(kRomImageHeaderSize);
   check.magicOk = true;
   check.variant = *variant;
 

@@ -31,6 +31,7 @@ static_assert(kRomMagicA.size() == kRomMagicSize && kRomMagicT.size() == kRomMag
 inline constexpr std::uint64_t kHardwareCodeOffset = 0x1F002C;    // 2031660
 inline constexpr std::uint64_t kHardwareNumberOffset = 0x1F002F;  // 2031663, variant A with code 254
 inline constexpr std::uint64_t kUpgradeFlagOffset = 0x1F0066;     // 2031718, upgradeFlagByte
+inline constexpr std::uint64_t kMaxRomImageData = 0xFFFFFFFF;     // bytes after the header: a 32-bit size field
 inline constexpr std::uint8_t kHardwareCodeExplicit = 254;        // variant A: number stored in the image
 inline constexpr std::uint8_t kHardwareCode107 = 255;             // variant A: hardware 107
 
@@ -116,7 +117,9 @@ struct RomImageCheck {
 };
 
 // Reads the header, the hardware code and the flag byte of an open file and
-// leaves it positioned at offset 42, ready for the upload.  Never reads past
+// leaves it positioned at offset 42, ready for the upload.  A file with more
+// data than the 32-bit size field the receiver gets can describe fails the
+// magic check, as does one shorter than the header.  Never reads past
 // the end: a file too short for the hardware code has no expected hardware
 // number (the hardware check refuses it), and a file too short for the flag
 // byte counts as "whole upgrade only" (flag 0), the side that asks before

@@ -141,6 +141,26 @@ TEST(RomImage, ShortFilesAreNeverReadPastTheirEnd) {
   EXPECT_FALSE(check.reachesFlagByte);
 }
 
+TEST(RomImage, DataBeyondTheThirtyTwoBitSizeIsNoImage) {
+  const auto path = std::filesystem::temp_directory_path() / ("rom-huge-" + std::to_string(::getpid()));
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(kRomMagicA.data(), kRomMagicA.size());
+  }
+  // Sparse: the file system stores only the magic.
+  std::filesystem::resize_file(path, kRomImageHeaderSize + kMaxRomImageData + 1);
+  RomImageFile file;
+  ASSERT_TRUE(file.Open(path.string()));
+  RomImageCheck check;
+  EXPECT_TRUE(CheckRomImage(file, check));
+  EXPECT_FALSE(check.magicOk);
+  std::filesystem::resize_file(path, kRomImageHeaderSize + kMaxRomImageData);
+  ASSERT_TRUE(file.Open(path.string()));
+  EXPECT_TRUE(CheckRomImage(file, check));
+  EXPECT_TRUE(check.magicOk);
+  std::filesystem::remove(path);
+}
+
 TEST(RomImage, MissingFileCannotBeOpened) {
   RomImageFile file;
   EXPECT_FALSE(file.Open("/nonexistent/rom.bin"));
