@@ -1,0 +1,66 @@
+#include "emulator/core/line.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <unistd.h>
+
+#include "common/serial_line.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string TempLinkPath(const char* name) {
+  return (std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(::getpid()))).string();
+}
+
+TEST(EmulatorLine, DeviceIsReachableThroughTheLinkWhichGoesAwayAfterwards) {
+  const std::string link = TempLinkPath("emu-line-");
+  {
+    emulator::Line line({link, false});
+    ASSERT_TRUE(line.Ok()) << line.Error();
+    EXPECT_EQ(line.DevicePath(), link);
+    common::SerialLine tool;
+    ASSERT_TRUE(tool.Open(link)) << tool.LastErrorText();
+    ASSERT_TRUE(tool.Configure(19200));
+    EXPECT_EQ(line.ToolBaud(), 19200u);
+    ASSERT_TRUE(line.Send({'o', 'k'}));
+    tool.SetReadLimits({0, 100, 100});
+    char buffer[2];
+    std::size_t got = 0;
+    ASSERT_TRUE(tool.Read(buffer, 2, got));
+    EXPECT_EQ(got, 2u);
+  }
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(EmulatorLine, NeverReplacesARegularFile) {
+  const std::string path = TempLinkPath("emu-file-");
+  { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  emulator::Line line({path, false});
+  EXPECT_FALSE(line.Ok());
+  EXPECT_TRUE(std::filesystem::is_regular_file(path));
+  std::filesystem::remove(path);
+}
+
+TEST(EmulatorLine, PacedBytesTakeTheirLineTime) {
+  emulator::Line line({"", true});
+  ASSERT_TRUE(line.Ok());
+  common::SerialLine tool;
+  ASSERT_TRUE(tool.Open(line.DevicePath()));
+  ASSERT_TRUE(tool.Configure(9600));
+  // 96 bytes at 9600 bit/s, ten bits each: 100 ms.
+  const std::vector<std::uint8_t> bytes(96, 0x33);
+  auto start = Clock::now();
+  ASSERT_TRUE(line.Send(bytes));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+  std::size_t written = 0;
+  ASSERT_TRUE(tool.Write(bytes.data(), bytes.size(), written));
+  start = Clock::now();
+  EXPECT_EQ(line.Receive(bytes.size(), 1000).size(), bytes.size());
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(99));
+}
+
+}  // namespace

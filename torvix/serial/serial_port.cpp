@@ -1,0 +1,108 @@
+#include "torvix/serial/serial_port.h"
+
+#include <string>
+
+namespace torvix {
+
+SerialPort::SerialPort(SerialErrorNotifier* notifier) : notifier_(notifier) {}
+
+SerialPort::~SerialPort() { Release(); }
+
+bool SerialPort::Setup(std::int32_t portNumber, std::uint32_t outQueueSize, std::uint32_t inQueueSize) {
+  portNumber_ = portNumber;
+  outQueueSize_ = outQueueSize;
+  inQueueSize_ = inQueueSize;
+  isSetUp_ = true;
+  return true;
+}
+
+void SerialPort::SetCommTimeoutValues(std::uint32_t readInterval, std::uint32_t readMultiplier,
+                                      std::uint32_t readConstant, std::uint32_t writeMultiplier,
+                                      std::uint32_t writeConstant) {
+  readInterval_ = readInterval;
+  readMultiplier_ = readMultiplier;
+  readConstant_ = readConstant;
+  writeMultiplier_ = writeMultiplier;
+  writeConstant_ = writeConstant;
+}
+
+std::string SerialPort::DevicePath() const {
+  if (!devicePath_.empty()) return devicePath_;
+  return common::ResolvePortName("COM" + std::to_string(portNumber_));
+}
+
+void SerialPort::ShowError() {
+  if (notifier_ != nullptr) notifier_->ShowSerialError(kSerialErrorCaption, line_.LastErrorText());
+  line_.ClearLastError();
+}
+
+bool SerialPort::OpenAtBaud(std::uint32_t baud) {
+  if (isOpen_ || !isSetUp_) return false;
+  if (!line_.Open(DevicePath())) {
+    ShowError();
+    return false;
+  }
+  if (!line_.Configure(baud)) {
+    ShowError();
+    line_.Close();
+    return false;
+  }
+  line_.SetReadLimits({readInterval_, readMultiplier_, readConstant_});
+  line_.SetWriteLimits({writeMultiplier_, writeConstant_});
+  baud_ = baud;
+  isOpen_ = true;
+  return true;
+}
+
+bool SerialPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
+  received = 0;
+  if (count == 0) return true;
+  if (!isOpen_ || !isSetUp_) return false;
+  line_.ClearLastError();
+  const std::int32_t attempts = operationTimeout_ / 100;
+  for (std::int32_t attempt = 0; attempt < attempts; ++attempt) {
+    std::size_t got = 0;
+    const bool ok = line_.Read(buffer + received, count - received, got);
+    received += static_cast<std::uint32_t>(got);
+    if (!ok) {
+      ShowError();
+      return false;
+    }
+    if (received == count) return true;
+  }
+  return false;
+}
+
+bool SerialPort::Write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& written) {
+  written = 0;
+  if (!isOpen_ || !isSetUp_) return false;
+  line_.ClearLastError();
+  std::size_t done = 0;
+  const bool ok = line_.Write(buffer, count, done);
+  written = static_cast<std::uint32_t>(done);
+  if (!ok) {
+    ShowError();
+    return false;
+  }
+  // Every frame leaves as one burst: wait until the driver has sent it.
+  line_.Drain();
+  return true;
+}
+
+bool SerialPort::Close() {
+  if (!isOpen_ || !isSetUp_) return false;
+  line_.Purge();
+  isOpen_ = false;
+  line_.ClearLastError();
+  const bool closed = line_.Close();
+  if (!closed) ShowError();
+  return closed;
+}
+
+void SerialPort::Release() {
+  if (!isSetUp_) return;
+  if (isOpen_) Close();
+  isSetUp_ = false;
+}
+
+}  // namespace torvix
