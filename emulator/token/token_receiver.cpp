@@ -43,8 +43,7 @@ void AppendCrcOfTen(std::vector<std::uint8_t>& v) { Put32(v, common::Crc32(v.dat
 
 }  // namespace
 
-TokenReceiver::TokenReceiver(common::PseudoTerminal& pty, TokenOptions options)
-    : pty_(pty), options_(std::move(options)) {}
+TokenReceiver::TokenReceiver(Line& line, TokenOptions options) : line_(line), options_(std::move(options)) {}
 
 std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
   std::vector<std::uint8_t> image(size);
@@ -64,9 +63,9 @@ bool TokenReceiver::ReadExact(std::size_t n, std::vector<std::uint8_t>& out, Tok
       session.error = "the tool fell silent";
       return false;
     }
-    const auto part = pty_.Read(n - out.size(), static_cast<int>(kSlice.count()));
+    const auto part = line_.Receive(n - out.size(), static_cast<int>(kSlice.count()));
     out.insert(out.end(), part.begin(), part.end());
-    if (!pty_.Ok()) {
+    if (!line_.Pty().Ok()) {
       session.error = "line gone";
       return false;
     }
@@ -85,7 +84,9 @@ bool TokenReceiver::ReadToken(std::string& token, TokenSession& session) {
   return true;
 }
 
-bool TokenReceiver::Send(const void* data, std::size_t n) { return pty_.Write(data, n); }
+bool TokenReceiver::Send(const void* data, std::size_t n) {
+  return line_.Send(static_cast<const std::uint8_t*>(data), n);
+}
 
 bool TokenReceiver::Pause(std::chrono::milliseconds delay) {
   const auto until = Clock::now() + delay;
@@ -256,8 +257,8 @@ bool TokenReceiver::Announce(TokenSession& session) {
       return false;
     }
     const std::string& text = options_.announcement;
-    [[maybe_unused]] const auto ignored = ::write(pty_.MasterFd(), text.data(), text.size());
-    if (pty_.WaitReadable(static_cast<int>(options_.announceInterval.count()))) return true;
+    [[maybe_unused]] const auto ignored = ::write(line_.Pty().MasterFd(), text.data(), text.size());
+    if (line_.Pty().WaitReadable(static_cast<int>(options_.announceInterval.count()))) return true;
   }
 }
 

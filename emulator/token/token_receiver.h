@@ -1,5 +1,5 @@
-// The receiver's side of Updater's token protocol, played over the master end
-// of a pseudo-terminal: takes a settings image, serves one, or takes a
+// The receiver's side of Updater's token protocol, played over the emulator's
+// line (the master end of a pseudo-terminal, paced or not): takes a settings image, serves one, or takes a
 // software update, with the faults a real receiver can show on request.
 //
 // One thread runs sessions (RunSession blocks until the session ends); any
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/pty.h"
+#include "emulator/core/line.h"
 
 namespace emulator {
 
@@ -72,7 +72,7 @@ struct TokenSession {
 
 class TokenReceiver {
  public:
-  TokenReceiver(common::PseudoTerminal& pty, TokenOptions options);
+  TokenReceiver(Line& line, TokenOptions options);
 
   // Plays one session of the configured role.
   TokenSession RunSession();
@@ -97,7 +97,7 @@ class TokenReceiver {
   void ServeSettings(TokenSession& session);
   void AcceptSoftware(TokenSession& session);
 
-  common::PseudoTerminal& pty_;
+  Line& line_;
   TokenOptions options_;
   std::atomic<bool> stop_{false};
 };

@@ -80,7 +80,7 @@ class Rig {
   Rig(Mode mode, emulator::TokenOptions options, PortTimings timings = FastTimings())
       : host(mode), port(timings) {
     if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
-    receiver_ = std::make_unique<emulator::TokenReceiver>(pty, std::move(options));
+    receiver_ = std::make_unique<emulator::TokenReceiver>(line, std::move(options));
     thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
   }
   ~Rig() { Finish(/*stop=*/true); }
@@ -95,7 +95,8 @@ class Rig {
     return session_;
   }
 
-  common::PseudoTerminal pty;
+  emulator::Line line{emulator::Line::Options{}};
+  common::PseudoTerminal& pty = line.Pty();
   RecordingHost host;
   UpdaterPort port;
 
