@@ -7,7 +7,7 @@ namespace updater {
 
 TokenBytes ToTokenBytes(std::string_view text) {
   TokenBytes bytes{};
-  std::copy_n(text.begin(), std::min(text.size(), kTokenSize), bytes.begin());
+  for (std::size_t i = 0; i < kTokenSize && i < text.size(); ++i) bytes[i] = static_cast<std::uint8_t>(text[i]);
   return bytes;
 }
 
