@@ -51,18 +51,24 @@ std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
   return image;
 }
 
+bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point start, const char* silence,
+                            TokenSession& session) const {
+  if (stop_.load()) {
+    session.error = "stopped";
+    return false;
+  }
+  if (options_.patience.count() >= 0 && Clock::now() - start > options_.patience) {
+    session.error = silence;
+    return false;
+  }
+  return true;
+}
+
 bool TokenReceiver::ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session) {
   out.clear();
   const auto start = Clock::now();
   while (out.size() < n) {
-    if (stop_.load()) {
-      session.error = "stopped";
-      return false;
-    }
-    if (options_.patience.count() >= 0 && Clock::now() - start > options_.patience) {
-      session.error = "the tool fell silent";
-      return false;
-    }
+    if (!MayWait(start, "the tool fell silent", session)) return false;
     const auto part = line_.Receive(n - out.size(), static_cast<int>(kSlice.count()));
     out.insert(out.end(), part.begin(), part.end());
     if (!line_.Pty().Ok()) {
@@ -115,6 +121,13 @@ bool TokenReceiver::Completion(TokenSession& session) {
 
 TokenSession TokenReceiver::RunSession() {
   TokenSession session;
+  if (options_.fault == TokenFault::kSilent) {
+    // Hears everything, answers nothing, until stopped or out of patience.
+    std::vector<std::uint8_t> ignored;
+    while (ReadExact(1, ignored, session)) {
+    }
+    return session;
+  }
   switch (options_.role) {
     case TokenRole::kAcceptSettings: AcceptSettings(session); break;
     case TokenRole::kServeSettings: ServeSettings(session); break;
@@ -126,11 +139,6 @@ TokenSession TokenReceiver::RunSession() {
 void TokenReceiver::AcceptSettings(TokenSession& session) {
   std::vector<std::uint8_t> bytes;
   std::string token;
-  if (options_.fault == TokenFault::kSilent) {
-    ReadExact(kToken, bytes, session);
-    if (session.error.empty()) session.error = "silent receiver was spoken to";
-    return;
-  }
   // Speaks first; the token waits in the line until the tool reads it.
   if (!Send(options_.fault == TokenFault::kWrongModel ? std::string("XB9ZZ") : options_.modelToken)) return;
   if (!ReadToken(token, session) || token != "2ACK3") {
@@ -193,7 +201,7 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
   std::string token;
   for (;;) {
     if (!ReadToken(token, session)) return;
-    if (token == options_.modelToken && options_.fault != TokenFault::kSilent) break;
+    if (token == options_.modelToken) break;
   }
   Send("2ACK3");
   if (!ReadToken(token, session) || token != "2NXT3") return;
@@ -248,14 +256,7 @@ bool TokenReceiver::Announce(TokenSession& session) {
   // the tool discards what waits when it opens.
   const auto start = Clock::now();
   for (;;) {
-    if (stop_.load()) {
-      session.error = "stopped";
-      return false;
-    }
-    if (options_.patience.count() >= 0 && Clock::now() - start > options_.patience) {
-      session.error = "no tool answered the announcement";
-      return false;
-    }
+    if (!MayWait(start, "no tool answered the announcement", session)) return false;
     const std::string& text = options_.announcement;
     [[maybe_unused]] const auto ignored = ::write(line_.Pty().MasterFd(), text.data(), text.size());
     if (line_.Pty().WaitReadable(static_cast<int>(options_.announceInterval.count()))) return true;
@@ -265,11 +266,6 @@ bool TokenReceiver::Announce(TokenSession& session) {
 void TokenReceiver::AcceptSoftware(TokenSession& session) {
   std::vector<std::uint8_t> bytes;
   std::string token;
-  if (options_.fault == TokenFault::kSilent) {
-    ReadExact(kToken, bytes, session);
-    if (session.error.empty()) session.error = "silent receiver was spoken to";
-    return;
-  }
   if (!Announce(session)) return;
   if (!ReadToken(token, session) || token != "2ACK3") {
     if (session.error.empty()) session.error = "announcement answered with " + token;

@@ -84,6 +84,9 @@ class TokenReceiver {
   static std::vector<std::uint8_t> SampleImage(std::size_t size = 200000 + 1234);
 
  private:
+  // False (with the reason in `session`) once stopped, or once the patience
+  // counted from `start` has run out; `silence` names the latter.
+  bool MayWait(std::chrono::steady_clock::time_point start, const char* silence, TokenSession& session) const;
   bool ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session);
   bool ReadToken(std::string& token, TokenSession& session);
   bool Send(const void* data, std::size_t n);

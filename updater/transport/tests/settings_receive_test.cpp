@@ -6,13 +6,6 @@
 namespace updater::testing {
 namespace {
 
-using emulator::TokenFault;
-using emulator::TokenOptions;
-using emulator::TokenRole;
-using ::testing::ElementsAre;
-
-const std::string kOk = ".....................................OK! ";
-const std::string kError = ".....................................Ошибка!";
 
 TokenOptions Serving(Bytes image, TokenFault fault = TokenFault::kNone) {
   TokenOptions options;

@@ -7,11 +7,6 @@
 namespace updater::testing {
 namespace {
 
-using emulator::TokenFault;
-using emulator::TokenOptions;
-using emulator::TokenRole;
-using ::testing::ElementsAre;
-
 const std::string kTransferFailed = "Ошибка!>>Получение.";
 
 void Append16(Bytes& b, std::uint16_t v) {

@@ -25,6 +25,14 @@
 namespace updater::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+using emulator::TokenFault;
+using emulator::TokenOptions;
+using emulator::TokenRole;
+using ::testing::ElementsAre;
+
+// The result lines of the settings transfer.
+inline const std::string kOk = ".....................................OK! ";
+inline const std::string kError = ".....................................Ошибка!";
 
 // Transfer-profile limits of `perByteMs` instead of 1000 ms, so that a silent
 // receiver costs a fraction of a second; the update profile keeps its own.
