@@ -174,6 +174,18 @@ TEST(SendSettings, MissingDeviceGivesTheSevenOpenLines) {
                           "Стоповые биты:1", "Проверьте не занят ли COM Порт ", kError));
 }
 
+TEST(SendSettings, RefusedLineSettingsGiveTheInitialisationLine) {
+  TempDir dir;
+  WriteFile(dir.File("s.wdb"), Pattern(200000));
+  Rig rig(Mode::MODE_SEND, Accepting());
+  Job job = rig.MakeJob(dir.File("s.wdb"));
+  job.baudRate = 0;  // no line runs at 0 bit/s
+  EXPECT_EQ(SendSettings(job, rig.port, rig.host), Outcome::kFailed);
+  EXPECT_THAT(rig.host.Lines(),
+              ElementsAre("Соединение........", "Инициализация  " + rig.pty.SlavePath() + " ошибка.", kError));
+  EXPECT_FALSE(rig.port.IsOpen());
+}
+
 TEST(SendSettings, RunsAt128000BitPerSecond) {
   TempDir dir;
   WriteFile(dir.File("s.wdb"), Pattern(200000));
