@@ -1,5 +1,5 @@
 // The software update over the update profile.
-#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>

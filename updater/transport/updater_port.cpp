@@ -1,7 +1,6 @@
 #include "updater/transport/updater_port.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace updater {
 
