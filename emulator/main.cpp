@@ -1,0 +1,14 @@
+// receiver-emulator: plays a receiver's side of the serial protocols on a
+// pseudo-terminal, one protocol per subcommand.
+#include <CLI/CLI.hpp>
+
+#include "emulator/core/command.h"
+#include "emulator/token/token_command.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Plays a satellite receiver on a pseudo-terminal"};
+  app.require_subcommand(1);
+  const emulator::Command updater = emulator::AddTokenCommand(app);
+  CLI11_PARSE(app, argc, argv);
+  return emulator::RunChosen({updater});
+}
