@@ -106,6 +106,8 @@ bool SerialLine::Open(const std::string& path) {
 
 bool SerialLine::Configure(std::uint32_t baud) {
   if (fd_ < 0) return Fail(EBADF);
+  // B0 would not set a rate but hang up the line.
+  if (baud == 0) return Fail(EINVAL);
   struct termios t {};
   if (::tcgetattr(fd_, &t) != 0) return Fail(errno);
   ::cfmakeraw(&t);

@@ -4,11 +4,13 @@
 
 #include "emulator/core/command.h"
 #include "emulator/link/link_command.h"
+#include "emulator/token/token_command.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Receiver emulator: a receiver on a pseudo-terminal, reachable at a path of your choice"};
+  CLI::App app{"Plays a satellite receiver on a pseudo-terminal, reachable at a path of your choice"};
   app.require_subcommand(1);
   const emulator::Command link = emulator::AddLinkCommand(app);
+  const emulator::Command updater = emulator::AddTokenCommand(app);
   CLI11_PARSE(app, argc, argv);
-  return emulator::RunChosen({link});
+  return emulator::RunChosen({link, updater});
 }

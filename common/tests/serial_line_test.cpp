@@ -75,6 +75,10 @@ TEST_F(SerialLineTest, BitRatesIncludingANonStandardOne) {
     EXPECT_EQ(line.Baud(), baud);
     EXPECT_EQ(pty.SlaveBaud(), baud) << "the peer sees the rate on its side";
   }
+  // 0 bit/s is no rate (on a real line it would hang up the modem lines).
+  EXPECT_FALSE(line.Configure(0));
+  EXPECT_EQ(line.LastError(), EINVAL);
+  EXPECT_EQ(line.Baud(), 128000u);
 }
 
 TEST_F(SerialLineTest, ReadReturnsTheMomentTheBytesAreThere) {

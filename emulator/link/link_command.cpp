@@ -18,7 +18,7 @@ namespace {
 std::atomic<bool> g_stop{false};  // set by SIGINT / SIGTERM
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int) { g_stop.store(true); }
+extern "C" void OnLinkStopSignal(int) { g_stop.store(true); }
 
 struct LinkSettings {
   std::string linkPath;
@@ -64,7 +64,7 @@ int Run(LinkSettings& s) {
     return 1;
   }
   struct sigaction action {};
-  action.sa_handler = OnStopSignal;
+  action.sa_handler = OnLinkStopSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);

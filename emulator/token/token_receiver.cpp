@@ -1,0 +1,330 @@
+#include "emulator/token/token_receiver.h"
+
+#include <algorithm>
+#include <thread>
+
+#include <unistd.h>
+
+#include "common/crc32.h"
+
+namespace emulator {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The receiver keeps its own reading of the wire, apart from the tool's code,
+// so that the two check each other.
+constexpr std::size_t kToken = 5;
+constexpr std::size_t kSettingsHeader = 14;
+constexpr std::size_t kBlockHeader = 18;
+constexpr std::size_t kBlock = 256;
+constexpr std::size_t kWswHeader = 16;
+constexpr std::size_t kAnnounceRest = 13;  // record announcement after its 0x02 mark
+constexpr std::size_t kRecordOverhead = 16;  // record header and trailer around the payload
+constexpr int kFinalTokens = 1001;
+constexpr std::uint32_t kSettingsBase = 0x7FFB0000;
+constexpr std::chrono::milliseconds kSlice{50};
+// How long the receiver listens for the tool's closing word.
+constexpr std::chrono::milliseconds kClosingWordWait{2000};
+
+std::uint32_t Be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+  for (int shift = 24; shift >= 0; shift -= 8) v.push_back(static_cast<std::uint8_t>(x >> shift));
+}
+void Put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
+  v.push_back(static_cast<std::uint8_t>(x >> 8));
+  v.push_back(static_cast<std::uint8_t>(x));
+}
+bool CrcOfTenHolds(const std::uint8_t* p) { return Be32(p + 10) == common::Crc32(p, 10); }
+void AppendCrcOfTen(std::vector<std::uint8_t>& v) { Put32(v, common::Crc32(v.data() + v.size() - 10, 10)); }
+
+}  // namespace
+
+TokenReceiver::TokenReceiver(Line& line, TokenOptions options) : line_(line), options_(std::move(options)) {}
+
+std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
+  std::vector<std::uint8_t> image(size);
+  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+  return image;
+}
+
+bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point start, const char* silence,
+                            TokenSession& session) const {
+  if (stop_.load()) {
+    session.error = "stopped";
+    return false;
+  }
+  if (options_.patience.count() >= 0 && Clock::now() - start > options_.patience) {
+    session.error = silence;
+    return false;
+  }
+  return true;
+}
+
+bool TokenReceiver::ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session) {
+  out.clear();
+  const auto start = Clock::now();
+  while (out.size() < n) {
+    if (!MayWait(start, "the tool fell silent", session)) return false;
+    const auto part = line_.Receive(n - out.size(), static_cast<int>(kSlice.count()));
+    out.insert(out.end(), part.begin(), part.end());
+    if (!line_.Pty().Ok()) {
+      session.error = "line gone";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TokenReceiver::ReadToken(std::string& token, TokenSession& session) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadExact(kToken, bytes, session)) return false;
+  token.assign(bytes.begin(), bytes.end());
+  if (token == "2DER3") {
+    session.aborted = true;
+    session.error = "the tool aborted";
+  }
+  return true;
+}
+
+bool TokenReceiver::Send(const void* data, std::size_t n) {
+  return line_.Send(static_cast<const std::uint8_t*>(data), n);
+}
+
+bool TokenReceiver::Pause(std::chrono::milliseconds delay) {
+  const auto until = Clock::now() + delay;
+  while (Clock::now() < until) {
+    if (stop_.load()) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, until - Clock::now()));
+  }
+  return !stop_.load();
+}
+
+bool TokenReceiver::Completion(TokenSession& session) {
+  static const char* const kStages[] = {"2DLD3", "2DBD3", "2DVD3"};
+  for (int stage = 0; stage < 3; ++stage) {
+    if (!Pause(options_.stageDelays[stage])) {
+      session.error = "stopped";
+      return false;
+    }
+    if (options_.beforeStage) options_.beforeStage(stage);
+    if (!Send(kStages[stage])) {
+      session.error = "line gone";
+      return false;
+    }
+  }
+  return true;
+}
+
+TokenSession TokenReceiver::RunSession() {
+  TokenSession session;
+  if (options_.fault == TokenFault::kSilent) {
+    // Hears everything, answers nothing, until stopped or out of patience.
+    std::vector<std::uint8_t> ignored;
+    while (ReadExact(1, ignored, session)) {
+    }
+    return session;
+  }
+  switch (options_.role) {
+    case TokenRole::kAcceptSettings: AcceptSettings(session); break;
+    case TokenRole::kServeSettings: ServeSettings(session); break;
+    case TokenRole::kAcceptSoftware: AcceptSoftware(session); break;
+  }
+  return session;
+}
+
+void TokenReceiver::AcceptSettings(TokenSession& session) {
+  std::vector<std::uint8_t> bytes;
+  std::string token;
+  // Speaks first; the token waits in the line until the tool reads it.
+  if (!Send(options_.fault == TokenFault::kWrongModel ? std::string("XB9ZZ") : options_.modelToken)) return;
+  if (!ReadToken(token, session) || token != "2ACK3") {
+    if (session.error.empty()) session.error = "no acknowledgement of the model token";
+    return;
+  }
+  Send("2NXT3");
+  if (!ReadExact(kSettingsHeader, bytes, session)) return;
+  if (bytes[0] != 0x55 || bytes[1] != 0x55 || !CrcOfTenHolds(bytes.data())) {
+    session.error = "bad settings header";
+    return;
+  }
+  if (options_.fault == TokenFault::kNoHeaderAck) {
+    session.error = "header left unacknowledged";
+    return;
+  }
+  session.headerBlockCount = Be16(&bytes[4]);
+  session.headerImageSize = Be32(&bytes[6]);
+  Send("2ACK3");
+  if (!ReadToken(token, session) || token != "2NXT3") return;
+  for (std::uint32_t i = 0; i < session.headerBlockCount; ++i) {
+    // A block header, or the tool's abort in its place.
+    if (!ReadExact(2, bytes, session)) return;
+    if (bytes[0] != 0xAA || bytes[1] != 0xAA) {
+      std::vector<std::uint8_t> rest;
+      if (!ReadExact(kToken - 2, rest, session)) return;
+      bytes.insert(bytes.end(), rest.begin(), rest.end());
+      session.aborted = std::string(bytes.begin(), bytes.end()) == "2DER3";
+      session.error = session.aborted ? "the tool aborted" : "bad block header";
+      return;
+    }
+    std::vector<std::uint8_t> rest;
+    if (!ReadExact(kBlockHeader - 2, rest, session)) return;
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    if (!CrcOfTenHolds(bytes.data()) || Be16(&bytes[2]) != i) {
+      session.error = "bad block header";
+      return;
+    }
+    const std::uint16_t length = Be16(&bytes[8]);
+    const std::uint32_t dataCrc = Be32(&bytes[14]);
+    session.blockAddresses.push_back(Be32(&bytes[4]));
+    if (length > kBlock) {
+      session.error = "block too long";
+      return;
+    }
+    Send("2ACK3");
+    if (!ReadExact(length, bytes, session)) return;
+    if (common::Crc32(bytes.data(), bytes.size()) != dataCrc) {
+      // The receiver keeps quiet about a damaged block.
+      session.error = "bad block CRC";
+      return;
+    }
+    session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    Send("2ACK3");
+  }
+  session.completed = Completion(session);
+}
+
+void TokenReceiver::ServeSettings(TokenSession& session) {
+  std::string token;
+  for (;;) {
+    if (!ReadToken(token, session)) return;
+    if (token == options_.modelToken) break;
+  }
+  Send("2ACK3");
+  if (!ReadToken(token, session) || token != "2NXT3") return;
+
+  const std::vector<std::uint8_t>& image = options_.image;
+  const std::size_t blocks = (image.size() + kBlock - 1) / kBlock;
+  std::vector<std::uint8_t> header = {0x55, 0x55, 0x01, 0x0A};
+  Put16(header, static_cast<std::uint16_t>(blocks));
+  Put32(header, static_cast<std::uint32_t>(image.size() + (options_.fault == TokenFault::kShortImage ? kBlock : 0)));
+  AppendCrcOfTen(header);
+  Send(header.data(), header.size());
+  if (!ReadToken(token, session) || token != "2ACK3") return;
+  Send("2NXT3");
+
+  for (std::size_t a = 0; a < blocks; ++a) {
+    const std::size_t offset = a * kBlock;
+    const std::size_t length = std::min(kBlock, image.size() - offset);
+    const bool faulty = static_cast<int>(a) == options_.faultBlock;
+    std::uint32_t crc = common::Crc32(image.data() + offset, length);
+    if (faulty && options_.fault == TokenFault::kBadCrc) crc ^= 0x00000001;
+    std::vector<std::uint8_t> blockHeader = {0xAA, 0xAA};
+    Put16(blockHeader, static_cast<std::uint16_t>(a));
+    Put32(blockHeader, kSettingsBase + static_cast<std::uint32_t>(offset));
+    Put16(blockHeader, faulty && options_.fault == TokenFault::kOversizedBlock ? kBlock + 1 : length);
+    AppendCrcOfTen(blockHeader);
+    Put32(blockHeader, crc);
+    Send(blockHeader.data(), blockHeader.size());
+    if (!ReadToken(token, session) || token != "2ACK3") return;
+    Send(image.data() + offset, length);
+    if (!ReadToken(token, session) || token != "2ACK3") return;
+  }
+  for (const char* expected : {"2DLD3", "2DBD3"}) {
+    if (!ReadToken(token, session)) return;
+    if (token != expected) {
+      if (session.error.empty()) session.error = "unexpected token " + token;
+      return;
+    }
+  }
+  std::vector<std::uint8_t> finals;
+  if (!ReadExact(kToken * kFinalTokens, finals, session)) return;
+  for (std::size_t i = 0; i < finals.size(); i += kToken) {
+    if (std::string(finals.begin() + static_cast<long>(i), finals.begin() + static_cast<long>(i + kToken)) == "2DVD3") {
+      ++session.finalTokens;
+    }
+  }
+  session.completed = session.finalTokens == kFinalTokens;
+  if (!session.completed) session.error = "damaged final tokens";
+}
+
+bool TokenReceiver::Announce(TokenSession& session) {
+  // A full line (nobody reading) skips an announcement instead of blocking:
+  // the tool discards what waits when it opens.
+  const auto start = Clock::now();
+  for (;;) {
+    if (!MayWait(start, "no tool answered the announcement", session)) return false;
+    const std::string& text = options_.announcement;
+    [[maybe_unused]] const auto ignored = ::write(line_.Pty().MasterFd(), text.data(), text.size());
+    if (line_.Pty().WaitReadable(static_cast<int>(options_.announceInterval.count()))) return true;
+  }
+}
+
+void TokenReceiver::AcceptSoftware(TokenSession& session) {
+  std::vector<std::uint8_t> bytes;
+  std::string token;
+  if (!Announce(session)) return;
+  if (!ReadToken(token, session) || token != "2ACK3") {
+    if (session.error.empty()) session.error = "announcement answered with " + token;
+    return;
+  }
+  Send("2NXT3");
+  if (!ReadExact(kWswHeader, bytes, session)) return;
+  if (options_.fault == TokenFault::kNoHeaderAck) {
+    // A receiver of another model does not take the header and goes on
+    // announcing itself.
+    session.error = "header left unacknowledged";
+    Announce(session);
+    return;
+  }
+  session.received = bytes;
+  Send("2ACK3");
+  if (!ReadToken(token, session) || token != "2NXT3") return;
+  for (;;) {
+    if (!ReadExact(1, bytes, session)) return;
+    if (bytes[0] == '2') {
+      std::vector<std::uint8_t> rest;
+      if (!ReadExact(kToken - 1, rest, session)) return;
+      if (std::string(rest.begin(), rest.end()) != "DIS3") {
+        session.error = "expected the end of data";
+        return;
+      }
+      break;
+    }
+    std::vector<std::uint8_t> announce;
+    if (bytes[0] != 0x02 || !ReadExact(kAnnounceRest, announce, session)) {
+      if (session.error.empty()) session.error = "bad record announcement";
+      return;
+    }
+    announce.insert(announce.begin(), bytes[0]);
+    const std::uint32_t length = Be32(&announce[1]);
+    if (!CrcOfTenHolds(announce.data()) || Be32(&announce[5]) != ~length || announce[9] != 0) {
+      session.error = "bad record announcement";
+      return;
+    }
+    Send("2ACK3");
+    if (!ReadToken(token, session) || token != "2NXT3") return;
+    if (!ReadExact(length + kRecordOverhead, bytes, session)) return;
+    if (bytes[0] != 0x5A || bytes[1] != 0x5A || Be32(&bytes[8]) != length) {
+      session.error = "bad record";
+      return;
+    }
+    session.recordLengths.push_back(length);
+    session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    Send("2ACK3");
+    if (!ReadToken(token, session) || token != "2NXT3") return;
+  }
+  Send("2ACK3");
+  if (!Completion(session)) return;
+  const auto saved = options_.patience;
+  options_.patience = kClosingWordWait;
+  session.closingWord = ReadToken(token, session) && token == "2DIS3";
+  options_.patience = saved;
+  session.completed = true;
+  session.error.clear();
+}
+
+}  // namespace emulator

@@ -1,0 +1,108 @@
+// The receiver's side of Updater's token protocol, played over the emulator's
+// line (the master end of a pseudo-terminal, paced or not): takes a settings image, serves one, or takes a
+// software update, with the faults a real receiver can show on request.
+//
+// One thread runs sessions (RunSession blocks until the session ends); any
+// thread may call Stop().  Every wait is bounded by `patience` and cut short
+// by Stop().
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emulator/core/line.h"
+
+namespace emulator {
+
+enum class TokenRole {
+  kAcceptSettings,  // the tool sends settings: the receiver speaks first with its model token
+  kServeSettings,   // the tool receives settings: the receiver serves its image
+  kAcceptSoftware,  // the tool updates the software: the receiver announces itself
+};
+
+enum class TokenFault {
+  kNone,
+  kSilent,          // says nothing at all
+  kWrongModel,      // speaks first with another model's token
+  kBadCrc,          // serves block `faultBlock` with a wrong data CRC
+  kOversizedBlock,  // serves block `faultBlock` with a header announcing 257 bytes
+  kShortImage,      // serves a header announcing 256 bytes more than the blocks carry
+  kNoHeaderAck,     // never acknowledges the settings or software header
+};
+
+struct TokenOptions {
+  TokenRole role = TokenRole::kAcceptSettings;
+  std::string modelToken = "DB4EU";
+  // Five bytes the receiver announces a software update with (may hold a zero byte).
+  std::string announcement = "UP2SW";
+  std::chrono::milliseconds announceInterval{100};
+  // The image served to a tool that receives settings.
+  std::vector<std::uint8_t> image;
+  TokenFault fault = TokenFault::kNone;
+  int faultBlock = 1;
+  // Pause before each of the three completion tokens.
+  std::array<std::chrono::milliseconds, 3> stageDelays{};
+  // Called on the session's thread just before completion token `stage`
+  // (0, 1, 2) goes out, after its delay.
+  std::function<void(int stage)> beforeStage;
+  // Longest wait for the tool's next bytes inside a session; negative: no limit.
+  std::chrono::milliseconds patience{10000};
+};
+
+// What one session left behind.
+struct TokenSession {
+  bool completed = false;  // the exchange ran to its last token
+  bool aborted = false;    // the tool sent "2DER3"
+  std::string error;       // why the session ended early, empty when it did not
+  // Accepting settings: the block data in arrival order (fill included).
+  // Accepting software: the header and every record exactly as they came.
+  std::vector<std::uint8_t> received;
+  std::vector<std::uint32_t> blockAddresses;  // accepting settings
+  std::uint16_t headerBlockCount = 0;         // accepting settings
+  std::uint32_t headerImageSize = 0;          // accepting settings
+  std::vector<std::uint32_t> recordLengths;   // accepting software: L of each record
+  int finalTokens = 0;                        // serving settings: "2DVD3" received
+  bool closingWord = false;                   // accepting software: "2DIS3" after the last stage
+};
+
+class TokenReceiver {
+ public:
+  TokenReceiver(Line& line, TokenOptions options);
+
+  // Plays one session of the configured role.
+  TokenSession RunSession();
+  // Any thread: ends the running or next session at its next wait.
+  void Stop() { stop_.store(true); }
+  bool Stopped() const { return stop_.load(); }
+
+  // A built-in settings image of `size` bytes (a repeating, recognisable pattern).
+  static std::vector<std::uint8_t> SampleImage(std::size_t size = 200000 + 1234);
+
+ private:
+  // False (with the reason in `session`) once stopped, or once the patience
+  // counted from `start` has run out; `silence` names the latter.
+  bool MayWait(std::chrono::steady_clock::time_point start, const char* silence, TokenSession& session) const;
+  bool ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session);
+  bool ReadToken(std::string& token, TokenSession& session);
+  bool Send(const void* data, std::size_t n);
+  bool Send(const std::string& token) { return Send(token.data(), token.size()); }
+  bool Pause(std::chrono::milliseconds delay);
+  bool Completion(TokenSession& session);
+  // Announces a software update every interval until the tool sends something.
+  bool Announce(TokenSession& session);
+
+  void AcceptSettings(TokenSession& session);
+  void ServeSettings(TokenSession& session);
+  void AcceptSoftware(TokenSession& session);
+
+  Line& line_;
+  TokenOptions options_;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace emulator

@@ -1,0 +1,117 @@
+// A worker of the transport against the emulated receiver over a real
+// pseudo-terminal: the receiver plays on its own thread, the worker runs on
+// the test's thread.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/pty.h"
+#include "emulator/token/token_receiver.h"
+#include "updater/transport/tests/recording_host.h"
+#include "updater/transport/updater_port.h"
+#include "updater/transport/workers.h"
+
+namespace updater::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using emulator::TokenFault;
+using emulator::TokenOptions;
+using emulator::TokenRole;
+using ::testing::ElementsAre;
+
+// The result lines of the settings transfer.
+inline const std::string kOk = ".....................................OK! ";
+inline const std::string kError = ".....................................Ошибка!";
+
+// Transfer-profile limits of `perByteMs` instead of 1000 ms, so that a silent
+// receiver costs a fraction of a second; the update profile keeps its own.
+inline PortTimings FastTimings(std::uint32_t perByteMs = 200) {
+  PortTimings timings;
+  timings.transfer.read = {perByteMs, perByteMs, 0};
+  return timings;
+}
+
+inline Bytes Pattern(std::size_t size, unsigned seed = 1) {
+  Bytes bytes(size);
+  std::uint32_t x = seed * 2654435761u;
+  for (auto& b : bytes) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(x >> 16);
+  }
+  return bytes;
+}
+
+inline void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "updater-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+class Rig {
+ public:
+  Rig(Mode mode, emulator::TokenOptions options, PortTimings timings = FastTimings())
+      : host(mode), port(timings) {
+    if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
+    receiver_ = std::make_unique<emulator::TokenReceiver>(line, std::move(options));
+    thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
+  }
+  ~Rig() { Finish(/*stop=*/true); }
+
+  Job MakeJob(const std::string& file) const { return Job{file, pty.SlavePath(), kDefaultBaudRate}; }
+
+  // Waits for the receiver's session to end (stopping it first when asked:
+  // a receiver left waiting for a tool that gave up).
+  const emulator::TokenSession& Finish(bool stop = false) {
+    if (stop) receiver_->Stop();
+    if (thread_.joinable()) thread_.join();
+    return session_;
+  }
+
+  emulator::Line line{emulator::Line::Options{}};
+  common::PseudoTerminal& pty = line.Pty();
+  RecordingHost host;
+  UpdaterPort port;
+
+ private:
+  std::unique_ptr<emulator::TokenReceiver> receiver_;
+  std::thread thread_;
+  emulator::TokenSession session_;
+};
+
+}  // namespace updater::testing

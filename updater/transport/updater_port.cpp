@@ -1,0 +1,151 @@
+#include "updater/transport/updater_port.h"
+
+#include <algorithm>
+
+namespace updater {
+
+TokenBytes ToTokenBytes(std::string_view text) {
+  TokenBytes bytes{};
+  for (std::size_t i = 0; i < kTokenSize && i < text.size(); ++i) bytes[i] = static_cast<std::uint8_t>(text[i]);
+  return bytes;
+}
+
+namespace {
+
+constexpr std::uint32_t kUpdateBaudRate = 115200;
+constexpr int kWriteAttempts = 4;
+
+std::string_view TextOf(TokenKind kind) {
+  switch (kind) {
+    case TokenKind::TK_ACK: return kTokenAck;
+    case TokenKind::TK_NXT: return kTokenNxt;
+    case TokenKind::TK_DER: return kTokenDer;
+    case TokenKind::TK_DLD: return kTokenDld;
+    case TokenKind::TK_DBD: return kTokenDbd;
+    case TokenKind::TK_DVD: return kTokenDvd;
+    case TokenKind::TK_MODEL: break;
+  }
+  return {};
+}
+
+}  // namespace
+
+UpdaterPort::UpdaterPort(PortTimings timings)
+    : timings_(timings), model_(ToTokenBytes(kDefaultModelToken)) {}
+
+OpenResult UpdaterPort::Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits) {
+  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  if (!line_.Configure(baud)) return OpenResult::kSettingsRefused;
+  line_.SetReadLimits(limits.read);
+  line_.SetWriteLimits(limits.write);
+  return OpenResult::kOk;
+}
+
+OpenResult UpdaterPort::OpenTransferPort(const std::string& portName, std::uint32_t baud) {
+  // Queue sizes and the event mask stay as they are; nothing is purged.
+  return Open(portName, baud, timings_.transfer);
+}
+
+OpenResult UpdaterPort::OpenUpdatePort(const std::string& portName) {
+  // The driver's queues (4096 in, 4200 out) are the kernel's own buffers
+  // here, and the event mask (received character, carrier change) is what
+  // ScanForToken's wait for input stands for.
+  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  line_.Purge();
+  line_.SetReadLimits(timings_.update.read);
+  line_.SetWriteLimits(timings_.update.write);
+  if (!line_.Configure(kUpdateBaudRate)) return OpenResult::kSettingsRefused;
+  return OpenResult::kOk;
+}
+
+void UpdaterPort::ClosePort() {
+  if (line_.IsOpen()) line_.Close();
+  line_.ClearInterrupt();
+}
+
+bool UpdaterPort::ReadBytes(void* buffer, std::size_t n, std::size_t& received) {
+  return line_.Read(buffer, n, received);
+}
+
+bool UpdaterPort::WriteBytes(const void* buffer, std::size_t n, std::size_t& written) {
+  if (!line_.Write(buffer, n, written)) return false;
+  return written == n;
+}
+
+bool UpdaterPort::WriteBytes(const void* buffer, std::size_t n) {
+  std::size_t written = 0;
+  return WriteBytes(buffer, n, written);
+}
+
+bool UpdaterPort::WriteWithRetry(const void* buffer, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    std::size_t written = 0;
+    if (WriteBytes(p + done, n - done, written)) return true;
+    done += written;
+    // What ClearCommError did: forget the error of the failed attempt.
+    line_.ClearLastError();
+  }
+  return false;
+}
+
+void UpdaterPort::SetModelToken(std::string_view token) { model_ = ToTokenBytes(token); }
+
+TokenBytes UpdaterPort::BytesOf(TokenKind kind) const {
+  return kind == TokenKind::TK_MODEL ? model_ : ToTokenBytes(TextOf(kind));
+}
+
+bool UpdaterPort::SendToken(TokenKind kind) {
+  const TokenBytes bytes = BytesOf(kind);
+  return WriteBytes(bytes.data(), bytes.size());
+}
+
+bool UpdaterPort::ExpectToken(TokenKind kind) {
+  TokenBytes group{};
+  std::size_t received = 0;
+  if (!ReadBytes(group.data(), group.size(), received)) return false;
+  return MatchToken(kind, group.data(), received);
+}
+
+bool UpdaterPort::MatchToken(TokenKind kind, const std::uint8_t* group, std::size_t received) const {
+  if (received < kTokenSize) return false;
+  const TokenBytes expected = BytesOf(kind);
+  return std::equal(expected.begin(), expected.end(), group);
+}
+
+bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
+  if (line_.WaitForInput(-1) != common::SerialLine::WaitResult::kInput) return false;
+  line_.ClearLastError();
+  std::size_t waiting = 0;
+  if (!line_.BytesWaiting(waiting) || waiting == 0) return false;
+  std::size_t groups = 0;
+  for (;;) {
+    TokenBytes group{};
+    std::size_t received = 0;
+    if (!ReadBytes(group.data(), group.size(), received)) {
+      received = 0;
+      line_.ClearLastError();
+    }
+    if (test(group.data(), received)) {
+      if (hit != nullptr) *hit = group;
+      return true;
+    }
+    ++groups;
+    if (groups >= received) return false;
+  }
+}
+
+bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received) {
+  if (received >= kTokenSize &&
+      std::equal(kTokenUpdateReady.begin(), kTokenUpdateReady.end(), group)) {
+    return true;
+  }
+  // The group as text: up to its first zero byte.
+  const auto* end = std::find(group, group + std::min(received, kTokenSize), std::uint8_t{0});
+  const std::string_view text(reinterpret_cast<const char*>(group), static_cast<std::size_t>(end - group));
+  return std::any_of(std::begin(kAnnouncementTexts), std::end(kAnnouncementTexts),
+                     [&](std::string_view needle) { return text.find(needle) != std::string_view::npos; });
+}
+
+}  // namespace updater

@@ -1,0 +1,115 @@
+// UpdaterPort: the one serial line of an Updater operation, in the transfer
+// profile (settings transfer) or the update profile (software update), and
+// the token exchange over it.
+//
+// All operations run on the operation's worker thread, except Interrupt(),
+// which any thread (or a signal handler) may call to cut short a pending or
+// the next ScanForToken wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/serial_line.h"
+#include "updater/transport/tokens.h"
+
+namespace updater {
+
+// Bit rates the transfer profile offers; the update profile always uses 115200.
+inline constexpr std::uint32_t kDefaultBaudRate = 115200;
+inline constexpr std::uint32_t kTransferBaudRates[] = {128000, 115200, 19200, 9600};
+
+struct ProfileLimits {
+  common::ReadLimits read;
+  common::WriteLimits write;
+};
+
+// Time-outs of both profiles.  The defaults are the receivers' values; tests
+// shrink them to keep waits short.
+struct PortTimings {
+  // Reads end 1000 ms after the last byte or after 1000 ms per byte in all:
+  // a token read waits 5 s at most.
+  ProfileLimits transfer{{1000, 1000, 0}, {10, 10}};
+  // A 5-byte read returns after about 6 ms.
+  ProfileLimits update{{100, 1, 1}, {5, 5}};
+};
+
+enum class OpenResult {
+  kOk,
+  kOpenFailed,        // the device could not be opened
+  kSettingsRefused,   // the line settings (for example the bit rate) were refused
+};
+
+// A test applied to a received group of five bytes by ScanForToken.
+using GroupTest = std::function<bool(const std::uint8_t* group, std::size_t received)>;
+
+class UpdaterPort {
+ public:
+  explicit UpdaterPort(PortTimings timings = {});
+  UpdaterPort(const UpdaterPort&) = delete;
+  UpdaterPort& operator=(const UpdaterPort&) = delete;
+
+  // Transfer profile: opens `portName` ("COMn" resolved as the README says, or
+  // a device path) exclusively, raw 8N1 at `baud`, no flow control, with the
+  // transfer time-outs.  Does not block.
+  OpenResult OpenTransferPort(const std::string& portName, std::uint32_t baud);
+  // Update profile: as above at 115200 with the update time-outs, and every
+  // byte queued in either direction discarded.
+  OpenResult OpenUpdatePort(const std::string& portName);
+  // Closes the line (if open) and drops a pending interrupt.
+  void ClosePort();
+  bool IsOpen() const { return line_.IsOpen(); }
+
+  // One read of up to `n` bytes, bounded by the profile's read time-outs;
+  // `received` tells how many came.  False only on a system error.
+  bool ReadBytes(void* buffer, std::size_t n, std::size_t& received);
+  // One write of `n` bytes bounded by the write time-outs.  False on a system
+  // error or when the time-out left bytes unwritten (`written` tells how many
+  // went out).
+  bool WriteBytes(const void* buffer, std::size_t n, std::size_t& written);
+  bool WriteBytes(const void* buffer, std::size_t n);
+  // Up to four attempts; each one after a failure clears the line errors and
+  // sends only the bytes not yet taken, so nothing goes out twice.
+  bool WriteWithRetry(const void* buffer, std::size_t n);
+
+  // The model token that TK_MODEL stands for ("DB4EU" unless set otherwise).
+  void SetModelToken(std::string_view token);
+  TokenBytes BytesOf(TokenKind kind) const;
+
+  bool SendToken(TokenKind kind);
+  // One read of five bytes that must match `kind`; blocks up to the profile's
+  // read limit (5 s for the transfer profile).
+  bool ExpectToken(TokenKind kind);
+  // True when exactly five bytes came and they equal the kind's bytes.
+  bool MatchToken(TokenKind kind, const std::uint8_t* group, std::size_t received) const;
+
+  // One receive pass of the update profile: waits without limit for input
+  // (or an Interrupt(), which counts as no hit), then reads groups of five
+  // bytes and applies `test` to each, at most as many groups as the latest
+  // read delivered bytes.  On a hit the group is copied to `hit` (if given).
+  bool ScanForToken(const GroupTest& test, TokenBytes* hit = nullptr);
+
+  // Any thread, async-signal-safe: a stop request.  The current or next
+  // ScanForToken wait ends without a hit, and so does every later one until
+  // ClosePort().
+  void Interrupt() { line_.Interrupt(); }
+
+  // The system's text of the latest failure.
+  std::string LastErrorText() const { return line_.LastErrorText(); }
+
+ private:
+  OpenResult Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits);
+
+  PortTimings timings_;
+  TokenBytes model_;
+  common::SerialLine line_;
+};
+
+// The announcement test of the software update: the group is "UP2SW", or its
+// text up to a zero byte contains "LODSW", "ODSW" or "DSW".
+bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received);
+
+}  // namespace updater
