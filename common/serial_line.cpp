@@ -12,6 +12,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "common/custom_baud.h"
@@ -20,6 +22,10 @@ namespace common {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Device majors of pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
 
 // Milliseconds left until `deadline`, rounded up so that a wait never ends
 // early; 0 when it has passed.
@@ -99,6 +105,9 @@ bool SerialLine::Open(const std::string& path) {
   if (::flock(raw, LOCK_EX | LOCK_NB) != 0) return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
   if (::tcgetattr(raw, &saved_) != 0) return Fail(errno);
   if (::ioctl(raw, TIOCEXCL) != 0) return Fail(errno);
+  struct stat st {};
+  isPseudoTerminal_ = ::fstat(raw, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= kFirstPtySlaveMajor &&
+                      major(st.st_rdev) <= kLastPtySlaveMajor;
   savedValid_ = true;
   fd_ = guard.release();
   return true;
@@ -211,7 +220,9 @@ bool SerialLine::Write(const void* buffer, std::size_t n, std::size_t& written) 
 
 bool SerialLine::Purge() {
   if (fd_ < 0) return Fail(EBADF);
-  return ::tcflush(fd_, TCIOFLUSH) == 0 || Fail(errno);
+  // On a pty, flushing output would throw away bytes the other side simply has
+  // not read yet, such as the last frame before a close.
+  return ::tcflush(fd_, isPseudoTerminal_ ? TCIFLUSH : TCIOFLUSH) == 0 || Fail(errno);
 }
 
 bool SerialLine::PurgeInput() {
@@ -278,6 +289,7 @@ bool SerialLine::Close() {
   if (savedValid_) ::tcsetattr(fd_, TCSANOW, &saved_);
   ::ioctl(fd_, TIOCNXCL);
   savedValid_ = false;
+  isPseudoTerminal_ = false;
   const int fd = fd_;
   fd_ = -1;
   // close() is not retried on EINTR: the descriptor is gone either way on Linux.

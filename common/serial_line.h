@@ -79,7 +79,9 @@ class SerialLine {
   // a system error.
   bool Write(const void* buffer, std::size_t n, std::size_t& written);
 
-  // Discards what is queued in both directions.
+  // Discards what is queued in both directions.  A pseudo-terminal has no
+  // transmit queue: what a write took is already with the other side, as it
+  // would be on the wire after Drain(), so there only input is discarded.
   bool Purge();
   // Discards received bytes not yet read.
   bool PurgeInput();
@@ -102,6 +104,8 @@ class SerialLine {
   bool Close();
 
   bool IsOpen() const { return fd_ >= 0; }
+  // True when the open device is the slave side of a pseudo-terminal.
+  bool IsPseudoTerminal() const { return isPseudoTerminal_; }
   // The current bit rate as the driver reports it, 0 when unknown.
   std::uint32_t Baud() const;
 
@@ -115,6 +119,7 @@ class SerialLine {
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd behind Interrupt()
   bool savedValid_ = false;
+  bool isPseudoTerminal_ = false;
   struct termios saved_ {};  // the settings found at Open(), restored by Close()
   ReadLimits readLimits_;
   WriteLimits writeLimits_;

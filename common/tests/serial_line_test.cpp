@@ -182,7 +182,9 @@ TEST_F(SerialLineTest, WaitForInputCanBeCutShortFromAnotherThread) {
 }
 
 TEST_F(SerialLineTest, CloseRestoresTheSettingsFoundAtOpen) {
+  EXPECT_TRUE(line.IsPseudoTerminal());
   ASSERT_TRUE(line.Close());
+  EXPECT_FALSE(line.IsPseudoTerminal());
   const std::uint32_t before = pty.SlaveBaud();
   ASSERT_TRUE(line.Open(pty.SlavePath()));
   ASSERT_TRUE(line.Configure(before == 19200 ? 9600 : 19200));

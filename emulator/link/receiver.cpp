@@ -18,6 +18,7 @@ using namespace torvix;  // frame layout and codes
 constexpr int kIdlePollMs = 50;
 constexpr int kFrameRestMs = 3000;  // for the rest of a frame that has begun (4112 bytes at 19200 bit/s: 2.1 s)
 constexpr int kBaudPollMs = 2;
+constexpr int kFinalFramesMs = 100;  // quiet time that ends the last look at the line after a stop
 constexpr std::uint8_t kIdentificationTag = 'R';  // byte 0 non-zero: an identification arrived
 // A receiver's download frames carry up to 4096 bytes: the length field then
 // needs a thirteenth bit, which the tool reads as a frame without checksum.
@@ -283,7 +284,11 @@ void LinkReceiver::Serve(const std::atomic<bool>& stop) {
       default: Log("code " + std::to_string(request.code) + " ignored"); break;
     }
   }
+  // Take on record what the tool had already sent when the stop came (such as
+  // its last CODE_ABORT), so that nothing it said is lost to the stop.
   stop_ = nullptr;
+  while (line_.Pty().Ok() && ReadFrame(kFinalFramesMs).code != -1) {
+  }
 }
 
 std::vector<int> LinkReceiver::CodesReceived() const {
