@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "torvix/cli/file_output.h"
+#include "common/replacing_file.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_reader.h"
 #include "torvix/database/factory_text_writer.h"
@@ -39,7 +39,7 @@ int CompileCommand(const std::string& textPath, const std::string& imagePath, st
   }
   const DatabaseImage& image = GetDatabaseImage();
   std::string error;
-  if (!ReplaceFile(imagePath, {reinterpret_cast<const char*>(image.Data()), DatabaseImage::kSize}, error)) {
+  if (!common::ReplaceFile(imagePath, {reinterpret_cast<const char*>(image.Data()), DatabaseImage::kSize}, error)) {
     return FileError(err, error);
   }
   return kExitOk;
@@ -63,7 +63,7 @@ int PrintCommand(const std::string& imagePath, const std::string& textPath, std:
     return kExitInvalidImage;
   }
   std::string error;
-  if (!ReplaceFile(textPath, text.str(), error)) return FileError(err, error);
+  if (!common::ReplaceFile(textPath, text.str(), error)) return FileError(err, error);
   return kExitOk;
 }
 

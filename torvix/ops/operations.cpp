@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/replacing_file.h"
 #include "torvix/link/rom_image.h"
-#include "torvix/ops/pending_file.h"
 
 namespace torvix {
 namespace {
@@ -111,8 +111,11 @@ OperationResult ReadUserData(OperationContext& context, FactoryText& text, const
                              std::string& fileError) {
   if (!context.ui.ConfirmReceiverOn(kTurnOnReceiver, context.programName)) return OperationResult::kDeclined;
   // Make sure the text can be written before the receiver is kept busy.
-  PendingFile file;
-  if (!file.Create(textPath, fileError)) return OperationResult::kFileError;
+  common::ReplacingFile file;
+  if (!file.Create(textPath)) {
+    fileError = file.Error();
+    return OperationResult::kFileError;
+  }
   OperationData data;
   data.databaseImage = text.Image();
   const JobOutcome outcome = context.progress.Run(OperationCode::ReadUserData, data);
@@ -126,7 +129,10 @@ OperationResult ReadUserData(OperationContext& context, FactoryText& text, const
     context.ui.ShowMessage(kFactoryDataNotValid, context.programName);
     return OperationResult::kRefused;
   }
-  if (!file.Commit(printed.str(), fileError)) return OperationResult::kFileError;
+  if (!file.Write(printed.str()) || !file.Commit()) {
+    fileError = file.Error();
+    return OperationResult::kFileError;
+  }
   return OperationResult::kDone;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/replacing_file.h"
+
 namespace updater {
 
 class InputFile {
@@ -29,30 +31,8 @@ class InputFile {
   int fd_ = -1;
 };
 
-// A file written next to `path` under a temporary name that takes the place
-// of `path` on Commit().  Until then `path` stays exactly as it was; the
-// temporary file is removed when the object goes without a commit.
-class ReplacingFile {
- public:
-  ReplacingFile() = default;
-  ~ReplacingFile();
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-  // Checks that `path` can be written (an existing file must be writable, a
-  // new one creatable in its folder) and creates the temporary file.
-  bool Create(const std::string& path);
-  bool Write(const void* data, std::size_t n);
-  // Flushes the temporary file to the disk and renames it over `path`,
-  // keeping the permission bits of a file that was there.
-  bool Commit();
-
- private:
-  void Discard();
-
-  int fd_ = -1;
-  std::string path_;
-  std::string tempPath_;
-};
+// The received settings go through a file that replaces the chosen one only
+// once the reception is complete.
+using ReplacingFile = common::ReplacingFile;
 
 }  // namespace updater
