@@ -317,7 +317,9 @@ void ReadUserDataThreadProc(LinkJob& job) {
     }
     if (reply == CODE_USER_DATA_END) {
       SendCommand(port, CODE_ACK);
-      std::memcpy(job.databaseImage, scratch.data(), fill);
+      // The whole image is the receiver's: a short one leaves zeros behind
+      // its end, never the contents of an earlier image.
+      std::memcpy(job.databaseImage, scratch.data(), scratch.size());
       x.Succeed(true);
       return;
     }

@@ -174,6 +174,16 @@ TEST_F(ReadUserDataTest, BlocksOf4080AlsoShowATotalOf32) {
   EXPECT_EQ(bench.host.statuses.back(), "Downloading...   block 33/32   error 0");
 }
 
+TEST_F(ReadUserDataTest, AShortImageReplacesTheWholeImage) {
+  emulator::LinkOptions options;
+  options.databaseImage.assign(sample.begin(), sample.begin() + 10000);
+  Run(options);
+  EXPECT_EQ(bench.host.results, std::vector<std::int32_t>{JOB_RESULT_SUCCESS});
+  Bytes expected(sample.begin(), sample.begin() + 10000);
+  expected.resize(kDatabaseImageSize, 0);
+  EXPECT_EQ(image, expected) << "nothing of the earlier image may survive behind the receiver's";
+}
+
 TEST_F(ReadUserDataTest, DamagedBlockBeforeAnyGoodOneCountsAgainstTheStartingTotal) {
   // 4080-byte blocks: a 4096-byte block's length field needs a thirteenth
   // bit, and the 12-bit length the checksum test reads says "no checksum".
