@@ -126,7 +126,10 @@ bool Complete(UpdaterPort& port, WorkerHost& host) {
     host.AddStatusLine("Ошибка!>> Ресивер не отвечает.");
     return false;
   }
-  flags.secondsCounter.store(0);
+  // The counter restarts here.  The timer is started afresh rather than only
+  // zeroed: it may have stopped itself at the very tick in which "2DBD3"
+  // came, and a stopped counter would leave the last stage waiting for ever.
+  host.StartTimer(TimerId::COMPLETION_TIMER);
   if (!AwaitStage(port, TokenKind::TK_DVD, flags)) {
     host.AddStatusLine("Ошибка!>>Ресивер не отвечает.");
     return false;

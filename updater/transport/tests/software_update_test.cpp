@@ -260,5 +260,49 @@ TEST(UpdateSoftware, CompletionStagesFailOnceTheCounterPasses99) {
   }
 }
 
+// The timer stops itself at its 100th tick; when "2DBD3" is already coming in
+// at that tick, the counter restarts at 0 and must go on counting, or the wait
+// for "2DVD3" never ends.
+TEST(UpdateSoftware, LastStageTimesOutEvenWhenTheTimerStoppedAsTheSecondStageCame) {
+  TempDir dir;
+  WriteFile(dir.File("u.wsw"), MakeWsw({40}));
+  // Reads long enough for "2DBD3" to arrive in two parts around the ticks.
+  PortTimings timings = FastTimings();
+  timings.update.read = {1000, 1, 3000};
+  std::atomic<Rig*> rigPointer{nullptr};
+  std::atomic<bool> endedInTime{false};
+  TokenOptions options = Accepting();
+  options.beforeStage = [&](int stage) {
+    Rig& rig = *rigPointer.load();
+    auto send = [&](std::string_view text) {
+      rig.line.Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    if (stage == 0) rig.host.WaitForTimerStart(TimerId::COMPLETION_TIMER);
+    if (stage != 1) return;
+    send("2DB");
+    rig.host.Ticks(TimerId::COMPLETION_TIMER, 100);
+    ASSERT_FALSE(rig.host.Running(TimerId::COMPLETION_TIMER));
+    send("D3");
+    rig.host.WaitForCounterResetOrEnd();
+    // "2DVD3" never comes.
+    rig.host.Ticks(TimerId::COMPLETION_TIMER, 100);
+    send("XXXXX");
+    endedInTime = rig.host.WaitForEnd();
+    if (!endedInTime) {
+      // Free the worker that would wait for ever.
+      rig.host.Flags().secondsCounter = 1000;
+      send("XXXXX");
+      rig.host.WaitForEnd();
+    }
+  };
+  Rig rig(Mode::MODE_UPDATE, options, timings);
+  rigPointer = &rig;
+  const Outcome outcome = UpdateSoftware(rig.MakeJob(dir.File("u.wsw")), rig.port, rig.host);
+  rig.Finish(true);
+  EXPECT_TRUE(endedInTime);
+  EXPECT_EQ(outcome, Outcome::kFailed);
+  EXPECT_EQ(rig.host.Lines().back(), "Ошибка!>>Ресивер не отвечает.");
+}
+
 }  // namespace
 }  // namespace updater::testing
