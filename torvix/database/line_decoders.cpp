@@ -232,7 +232,8 @@ int DecodeService(DecodeContext& context, const ImageLayout& layout, std::string
   record.lock = lock == 1;
   record.name = quoted.name;
   record.sat_index = static_cast<std::uint8_t>(satIndex - 1);
-  record.ant_index = static_cast<std::uint8_t>(antIndex - 1);  // 0 in the text gives 255
+  // 0 in the text gives 255.  Unsigned: ant_index is not tested and may be any int.
+  record.ant_index = static_cast<std::uint8_t>(static_cast<unsigned>(antIndex) - 1u);
   StoreService(context.image, layout, context.serviceCount, record);
   return context.serviceCount++;
 }

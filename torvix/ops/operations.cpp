@@ -58,6 +58,7 @@ ConnectReport Connect(OperationContext& context) {
   } else if (report.result == OperationResult::kDone) {
     report.result = OperationResult::kFailed;
   }
+  context.ui.ShowReceiverInformation(report);
   return report;
 }
 

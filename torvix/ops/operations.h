@@ -23,9 +23,15 @@ struct ProgramValues {
   int upgradeMode = 0;
 };
 
+struct ConnectReport;
+
 // Questions and boxes of the operations (the progress window's are in ProgressView).
 class OperationUi : public ProgressView, public SerialErrorNotifier {
  public:
+  // What a connect learnt, for the receiver information of the main window:
+  // after every connect, also the one that Upgrade 1 to 3 make first.  The
+  // command line, which prints its own report, leaves it empty.
+  virtual void ShowReceiverInformation(const ConnectReport&) {}
   // "Please turn on your receiver." (OK / Cancel): true for OK.
   virtual bool ConfirmReceiverOn(const std::string& text, const std::string& caption) = 0;
   // The whole-upgrade question (OK / Cancel): true for OK.
@@ -109,8 +115,9 @@ struct ConnectReport {
   std::string softwareText;
 };
 
-// Connect: marks the connect as attempted, runs the connect job, and on an
-// identification sets hardwareNumber from the hardware text.
+// Connect: marks the connect as attempted, runs the connect job, on an
+// identification sets hardwareNumber from the hardware text, and hands the
+// report to OperationUi::ShowReceiverInformation.
 ConnectReport Connect(OperationContext& context);
 
 // Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file

@@ -220,6 +220,9 @@ TEST_F(LineDecoders, KvrsServiceFavoriteAndAntennaIndex) {
   s = LoadService(*image_, kKvrsLayout, 1);
   EXPECT_EQ(s.favorite, 300 & 0xFF);
   EXPECT_EQ(s.ant_index, 63);
+  // ant_index is not tested either: the lowest integer keeps its low 8 bits less one.
+  EXPECT_EQ(DecodeKvrsServiceLine(context_, "v \"C\" -2147483648 2 1 1 2 3 4 5 0 0 0"), 2);
+  EXPECT_EQ(LoadService(*image_, kKvrsLayout, 2).ant_index, 255);
 }
 
 TEST_F(LineDecoders, AntennaLineWordFormsAndFailures) {

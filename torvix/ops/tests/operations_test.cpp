@@ -37,6 +37,7 @@ class RecordingUi : public OperationUi {
   bool ConfirmReceiverOn(const std::string&, const std::string&) override { return true; }
   bool ConfirmWholeUpgrade(const std::string&, const std::string&) override { return true; }
   std::optional<std::string> AskAccessCode() override { return std::string(kFactoryAccessCode); }
+  void ShowReceiverInformation(const ConnectReport& report) override { reports.push_back(report); }
 
   bool Has(const std::vector<std::string>& list, const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -45,6 +46,7 @@ class RecordingUi : public OperationUi {
 
   bool stopAnswer = true;
   std::vector<std::string> statuses, messages, questions;
+  std::vector<ConnectReport> reports;  // from the session's thread only
 
  private:
   void Add(std::vector<std::string>& list, const std::string& text) {
@@ -150,6 +152,8 @@ TEST_F(OperationsTest, FailedConnectKeepsTheHardwareNumberAndIsNotRepeated) {
   EXPECT_TRUE(ui.Has(ui.messages, "Connect|Connection error."));
   EXPECT_TRUE(values.connectAttempted);
   EXPECT_EQ(values.hardwareNumber, 503);
+  ASSERT_EQ(ui.reports.size(), 1u);
+  EXPECT_FALSE(ui.reports[0].identified);
   // Upgrade 1 does not connect again and checks against what it has.
   const std::string rom = WriteRom(0x07);
   std::string error;
@@ -172,6 +176,11 @@ TEST_F(OperationsTest, FirstUpgradeConnectsAndLearnsTheHardwareNumber) {
   EXPECT_TRUE(values.connectAttempted);
   EXPECT_EQ(values.hardwareNumber, 503);
   EXPECT_EQ(values.upgradeMode, 0);
+  // The main window learns the versions from the connect the upgrade made.
+  ASSERT_EQ(ui.reports.size(), 1u);
+  EXPECT_TRUE(ui.reports[0].identified);
+  EXPECT_EQ(ui.reports[0].hardwareText, emulator::LinkOptions{}.hardwareText);
+  EXPECT_EQ(ui.reports[0].softwareText, emulator::LinkOptions{}.softwareText);
   std::filesystem::remove(rom);
 }
 
