@@ -77,7 +77,7 @@ updater_session() {
   local role=$1
   shift
   rm -f "$work/updater"
-  "$emulator" updater --role "$role" --link "$work/updater" --store "$work/stored" --sessions 1 \
+  "$emulator" updater "$work/updater" --role "$role" --store "$work/stored" --sessions 1 \
     >"$work/updater-emulator.log" 2>&1 &
   emulator_pid=$!
   wait_for "$work/updater"

@@ -165,7 +165,9 @@ Command AddTokenCommand(CLI::App& app) {
   sub->add_option("--role", settings->role, "What the tool does: send, receive or update")
       ->required()
       ->check(CLI::IsMember(Keys(kRoles)));
-  sub->add_option("--link", settings->link, "Make the device reachable at this path (a symbolic link)");
+  CLI::Option* linkPath =
+      sub->add_option("path", settings->link, "Make the device reachable at this path (a symbolic link)");
+  sub->add_option("--link", settings->link, "The same as PATH")->excludes(linkPath);
   sub->add_flag("--paced", settings->paced, "Take the line time of every byte at the tool's bit rate");
   sub->add_option("--model", settings->model, "Model token (five characters)")->capture_default_str();
   sub->add_option("--announce", settings->announcement, "Software-update announcement, \\0 for a zero byte")->capture_default_str();
