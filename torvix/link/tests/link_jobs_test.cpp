@@ -298,9 +298,12 @@ class MemoryImage : public ImageStream {
   // The stream the receiver should get: size prefix, the bytes after the header.
   Bytes Stream(std::uint8_t marker) const {
     const auto size = static_cast<std::uint32_t>(bytes_.size() - kRomImageHeaderSize);
-    Bytes s = {static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
-               static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
-    s.insert(s.end(), bytes_.begin() + kRomImageHeaderSize, bytes_.end());
+    Bytes s(4 + size);
+    s[0] = static_cast<std::uint8_t>(size >> 24);
+    s[1] = static_cast<std::uint8_t>(size >> 16);
+    s[2] = static_cast<std::uint8_t>(size >> 8);
+    s[3] = static_cast<std::uint8_t>(size);
+    std::copy(bytes_.begin() + kRomImageHeaderSize, bytes_.end(), s.begin() + 4);
     if (bytes_.size() > kUpgradeFlagOffset) s[kUpgradeFlagOffset - kRomImageHeaderSize + 4] = marker;
     return s;
   }
