@@ -234,6 +234,12 @@ int UpgradeTotal(std::uint64_t fileLength) {
   return static_cast<int>((static_cast<std::uint64_t>(stream) + kSoftwareBlockSize - 1) / kSoftwareBlockSize);
 }
 
+void ApplyPortLimits(SerialPort& port, const JobLimits& limits) {
+  port.SetOperationTimeout(limits.operationTimeout);
+  port.SetCommTimeoutValues(limits.readInterval, limits.readPerByte, limits.readConstant, limits.writePerByte,
+                            limits.writeConstant);
+}
+
 void ConnectThreadProc(LinkJob& job) {
   Exchange x(job);
   SerialPort& port = x.Port();
@@ -281,10 +287,7 @@ void ReadUserDataThreadProc(LinkJob& job) {
   // The receiver sends the image at 19200 bit/s once it has acknowledged.
   port.Close();
   port.OpenAtBaud(kDownloadBaud);  // a failure has shown its box; the reads below then fail
-  const JobLimits& limits = x.Limits();
-  port.SetOperationTimeout(limits.operationTimeout);
-  port.SetCommTimeoutValues(limits.readInterval, limits.readPerByte, limits.readConstant, limits.writePerByte,
-                            limits.writeConstant);
+  ApplyPortLimits(port, x.Limits());
   x.Status(kStatusDownloading);
 
   // The image is downloaded aside and replaces the caller's only when the

@@ -83,6 +83,10 @@ struct JobLimits {
   std::uint32_t writeConstant = SerialPort::kConstant;
 };
 
+// Gives `port` the operation time-out and the five driver time-outs of
+// `limits`, for its next open.  Any thread that owns the port.
+void ApplyPortLimits(SerialPort& port, const JobLimits& limits);
+
 // What a job is handed.  Everything outlives the job's thread.
 struct LinkJob {
   SerialPort* port = nullptr;           // open at 115200 bit/s

@@ -51,10 +51,7 @@ bool ProgressSession::Start(OperationCode operation, const PortChoice& port, con
   state_.store(JOB_RUNNING);
   port_.Setup(port.portNumber, SerialPort::kQueueSize, SerialPort::kQueueSize);
   port_.SetDevicePath(port.devicePath);
-  const JobLimits& limits = timings.limits;
-  port_.SetOperationTimeout(limits.operationTimeout);
-  port_.SetCommTimeoutValues(limits.readInterval, limits.readPerByte, limits.readConstant, limits.writePerByte,
-                             limits.writeConstant);
+  ApplyPortLimits(port_, timings.limits);
   if (!port_.Open()) {
     view_.ShowMessage(kOpenErrorText, kOpenErrorCaption);
     state_.store(JOB_ENDED);
@@ -66,7 +63,7 @@ bool ProgressSession::Start(OperationCode operation, const PortChoice& port, con
   job_.port = &port_;
   job_.state = &state_;
   job_.host = this;
-  job_.limits = limits;
+  job_.limits = timings.limits;
   job_.receiverInfo = data.receiverInfo;
   job_.databaseImage = data.databaseImage;
   job_.imageFile = data.imageFile;

@@ -64,9 +64,7 @@ void UploadRomImage(benchmark::State& state) {
     SerialPort port;
     port.Setup(1, SerialPort::kQueueSize, SerialPort::kQueueSize);
     port.SetDevicePath(line.DevicePath());
-    port.SetOperationTimeout(SerialPort::kOperationTimeout);
-    port.SetCommTimeoutValues(SerialPort::kReadInterval, SerialPort::kPerByte, SerialPort::kConstant,
-                              SerialPort::kPerByte, SerialPort::kConstant);
+    ApplyPortLimits(port, JobLimits{});
     port.Open();
     RomImageFile file;
     file.Open(path.string());

@@ -108,14 +108,10 @@ class JobBench {
     port.Setup(1, SerialPort::kQueueSize, SerialPort::kQueueSize);
     port.SetDevicePath(line_.Pty().SlavePath());
     if (realLimits) {
-      port.SetOperationTimeout(SerialPort::kOperationTimeout);
-      port.SetCommTimeoutValues(SerialPort::kReadInterval, SerialPort::kPerByte, SerialPort::kConstant,
-                                SerialPort::kPerByte, SerialPort::kConstant);
+      ApplyPortLimits(port, JobLimits{});
     } else {
-      port.SetOperationTimeout(kTestOperationTimeout);
-      port.SetCommTimeoutValues(SerialPort::kReadInterval, kTestPerByte, kTestConstant, SerialPort::kPerByte,
-                                SerialPort::kConstant);
       job.limits = ShortLimits();
+      ApplyPortLimits(port, job.limits);
     }
     job.port = &port;
     job.state = &state;
