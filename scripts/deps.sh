@@ -3,7 +3,8 @@
 # package-list update when everything is already there.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          qt6-base-dev fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do
