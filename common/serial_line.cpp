@@ -1,11 +1,13 @@
 #include "common/serial_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -151,6 +153,13 @@ bool SerialLine::Read(void* buffer, std::size_t n, std::size_t& received) {
     total = Clock::now() + std::chrono::milliseconds(ms);
   }
   std::optional<Clock::time_point> interval;
+  // A dead line (adapter pulled, peer gone) fails every call at once; the
+  // rest of the limit is waited out so that it never fails sooner than a
+  // silent line would have timed out.
+  const auto failAfterLimit = [&](int error) {
+    if (const auto end = Earlier(total, interval)) std::this_thread::sleep_until(*end);
+    return Fail(error);
+  };
   bool hungUp = false;
   while (received < n) {
     const ssize_t r = ::read(fd_, p + received, n - received);
@@ -163,9 +172,9 @@ bool SerialLine::Read(void* buffer, std::size_t n, std::size_t& received) {
     }
     // A raw terminal with VMIN 0 reads 0 when nothing is waiting; after a
     // hang-up (POLLHUP below, or EIO) it reads 0 for ever.
-    if (r == 0 && hungUp) return Fail(EIO);
+    if (r == 0 && hungUp) return failAfterLimit(EIO);
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failAfterLimit(errno);
     const auto deadline = Earlier(total, interval);
     int timeout = -1;
     if (deadline) {
@@ -176,9 +185,9 @@ bool SerialLine::Read(void* buffer, std::size_t n, std::size_t& received) {
     const int ready = ::poll(&pfd, 1, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      return Fail(errno);
+      return failAfterLimit(errno);
     }
-    if (ready > 0 && (pfd.revents & (POLLERR | POLLNVAL)) != 0) return Fail(EIO);
+    if (ready > 0 && (pfd.revents & (POLLERR | POLLNVAL)) != 0) return failAfterLimit(EIO);
     // Bytes that came before a hang-up are still read; the next empty read fails.
     if (ready > 0 && (pfd.revents & POLLHUP) != 0) hungUp = true;
   }
@@ -284,9 +293,45 @@ void SerialLine::ClearInterrupt() {
   }
 }
 
+bool SerialLine::DrainWithinWriteLimit() {
+  const bool limited = writeLimits_.multiplier != 0 || writeLimits_.constant != 0;
+  int queued = 0;
+  // A device that cannot say what it holds is gone: nothing of it will leave.
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+  if (limited) {
+    const auto ms = static_cast<std::uint64_t>(writeLimits_.multiplier) * static_cast<std::uint64_t>(std::max(queued, 0)) +
+                    writeLimits_.constant;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    const std::uint32_t baud = Baud();
+    while (queued > 0) {
+      if (Clock::now() >= deadline) return false;
+      // Look again when the queued bytes should have left (ten bit times
+      // each), at least a millisecond on, never past the deadline.
+      auto step = std::chrono::milliseconds(1);
+      if (baud != 0) {
+        step = std::max(step, std::chrono::milliseconds(static_cast<std::uint64_t>(queued) * 10 * 1000 / baud));
+      }
+      std::this_thread::sleep_until(std::min(Clock::now() + step, deadline));
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+    }
+  }
+  // The driver's queue is empty (or there is no limit to wait within): what
+  // remains is the transmitter's own buffer, which empties at the line rate
+  // since no flow control can hold it.
+  while (::tcdrain(fd_) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool SerialLine::Close() {
   if (fd_ < 0) return Fail(EBADF);
-  if (savedValid_) ::tcsetattr(fd_, TCSANOW, &saved_);
+  if (savedValid_) {
+    // The settings put back may change the bit rate: the last bytes written
+    // (an abort, say) must have left at the rate the receiver listens at.
+    if (!DrainWithinWriteLimit()) ::tcflush(fd_, TCOFLUSH);
+    ::tcsetattr(fd_, TCSANOW, &saved_);
+  }
   ::ioctl(fd_, TIOCNXCL);
   savedValid_ = false;
   isPseudoTerminal_ = false;

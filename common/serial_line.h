@@ -71,7 +71,11 @@ class SerialLine {
 
   // Reads up to `n` bytes into `buffer`; `received` tells how many came.
   // Blocks until all `n` are there or a read limit runs out (true both ways),
-  // false only on a system error or a hang-up of the other side (EIO).
+  // false only on a system error or a hang-up of the other side (EIO).  A
+  // failed read still takes the time its limits would have given a silent
+  // line (it waits out the rest), so that a caller repeating reads on a dead
+  // line repeats no faster than on a quiet one; without a limit it fails at
+  // once.
   bool Read(void* buffer, std::size_t n, std::size_t& received);
 
   // Writes `n` bytes; `written` tells how many the driver took.  Blocks until
@@ -99,8 +103,15 @@ class SerialLine {
   void Interrupt();
   void ClearInterrupt();
 
-  // Purges nothing by itself; restores the settings found at Open() and closes.
-  // False (error recorded) when the system's close fails or nothing was open.
+  // Purges nothing by itself.  Lets what is still queued for output leave at
+  // the current rate first (the settings put back may change the rate), then
+  // restores the settings found at Open() and closes.  The drain is bounded
+  // by the write limit applied to the bytes still queued; what cannot leave
+  // within it (or cannot leave at all, the device being gone) is discarded.
+  // Without a write limit it waits until the queue is empty, which a line
+  // without flow control reaches at its bit rate.  False (error recorded) when
+  // the system's close fails or nothing was open.  Every close takes this
+  // path: the destructor's, and Open()'s of a line already open.
   bool Close();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -115,6 +126,9 @@ class SerialLine {
 
  private:
   bool Fail(int error);
+  // Waits until the output queue is empty or the write limit for what is
+  // queued has run out; true when it emptied.
+  bool DrainWithinWriteLimit();
 
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd behind Interrupt()

@@ -1,6 +1,9 @@
 #include "torvix/serial/serial_port.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace torvix {
 
@@ -60,12 +63,20 @@ bool SerialPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& 
   if (!isOpen_ || !isSetUp_) return false;
   line_.ClearLastError();
   const std::int32_t attempts = operationTimeout_ / 100;
+  // What the attempts take in all when nothing comes.
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = std::chrono::milliseconds(static_cast<std::int64_t>(std::max(attempts, 0)) *
+                                               (static_cast<std::int64_t>(readMultiplier_) * count + readConstant_));
   for (std::int32_t attempt = 0; attempt < attempts; ++attempt) {
     std::size_t got = 0;
     const bool ok = line_.Read(buffer + received, count - received, got);
     received += static_cast<std::uint32_t>(got);
     if (!ok) {
       ShowError();
+      // On a dead line every call fails at once, and a job that takes a
+      // failed read for a time-out asks again: the read still lasts as long
+      // as on a silent line, so that nobody repeats faster than that.
+      std::this_thread::sleep_until(start + limit);
       return false;
     }
     if (received == count) return true;

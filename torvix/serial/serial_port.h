@@ -68,7 +68,8 @@ class SerialPort {
   // attempts, each waiting up to readMultiplier x (bytes still missing) +
   // readConstant ms, so it blocks at most that long in all.  Bytes that did
   // arrive stay in `buffer`, `received` counts them.  A system error shows the
-  // error box and returns false.
+  // error box and returns false once the time all attempts would have taken
+  // on a silent line has passed (a dead line fails every call at once).
   bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received);
 
   // Writes `count` bytes within writeMultiplier x count + writeConstant ms,

@@ -65,6 +65,27 @@ class RecordingHost : public JobHost {
   std::mutex mutex_;
 };
 
+// Records the port's error boxes; the hook runs on the job's thread with the
+// number of boxes so far.
+class RecordingNotifier : public SerialErrorNotifier {
+ public:
+  void ShowSerialError(const std::string&, const std::string& text) override {
+    int count = 0;
+    {
+      std::lock_guard lock(mutex_);
+      texts.push_back(text);
+      count = static_cast<int>(texts.size());
+    }
+    if (onBox) onBox(count);
+  }
+
+  std::function<void(int)> onBox;
+  std::vector<std::string> texts;  // read after the job's thread has been joined
+
+ private:
+  std::mutex mutex_;
+};
+
 // Short limits for most tests: 10 read attempts of 1 ms per byte + 20 ms
 // (a 12-byte header gives up after about 0.3 s), pauses of 1 ms.
 inline constexpr std::int32_t kTestOperationTimeout = 1000;
@@ -143,7 +164,8 @@ class JobBench {
     worker.join();
   }
 
-  SerialPort port;
+  RecordingNotifier notifier;
+  SerialPort port{&notifier};
   JobState state{JOB_RUNNING};
   RecordingHost host;
   LinkJob job;

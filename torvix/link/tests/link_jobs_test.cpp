@@ -483,6 +483,29 @@ TEST_F(UploadTest, CancelWhileTheReceiverStaysSilentAbortsWithoutOutcome) {
   EXPECT_TRUE(bench.Receiver().WaitForCodes(CODE_ABORT, 1, 3000));
 }
 
+TEST_F(UploadTest, DeadLineIsAnnouncedToNoFasterThanASilentOne) {
+  // The adapter is pulled while the job announces: every write and read fails
+  // at once, and a failed read counts as a time-out.  Each repeat shows the
+  // write's box, then the read's, and the read still lasts its full time.
+  MemoryImage file(4132);
+  ASSERT_TRUE(bench.OpenPort());
+  bench.Line().Vanish();
+  bench.job.imageFile = &file;
+  bench.notifier.onBox = [this](int boxes) {
+    if (boxes == 6) bench.state.store(JOB_STOP_REQUESTED);
+  };
+  const auto start = Clock::now();
+  bench.Run(UpgradeThreadProc);
+  const auto readTime = std::chrono::milliseconds(torvix::testing::kTestOperationTimeout / 100 *
+                                                  (torvix::testing::kTestPerByte * kFrameHeaderSize +
+                                                   torvix::testing::kTestConstant));
+  EXPECT_GE(Clock::now() - start, 3 * readTime);
+  EXPECT_EQ(bench.notifier.texts.size(), 7u) << "three announces, three reads, the abort";
+  EXPECT_EQ(bench.notifier.texts.back(), std::strerror(EIO));
+  EXPECT_TRUE(bench.host.results.empty());
+  EXPECT_EQ(bench.state.load(), JOB_ENDED);
+}
+
 TEST_F(UploadTest, ImageFileFailingPartWaySendsNoHalfBlock) {
   MemoryImage file(5 * 4080 + 42);
   file.FailAtRead(3);  // the first two blocks read, the third fails

@@ -186,11 +186,15 @@ TEST_F(SerialPortTest, ReopenAtAnotherRateKeepsTheStoredSettings) {
   EXPECT_FALSE(port.Read(buffer, 1, received)) << "read limits still apply after the reopen";
 }
 
-TEST_F(SerialPortTest, PeerVanishingShowsTheErrorBox) {
+TEST_F(SerialPortTest, PeerVanishingShowsTheErrorBoxAndTakesTheWholeReadTime) {
+  // Upload jobs take a failed read for a time-out and ask again: on a dead
+  // line they must not repeat faster than on a silent one.
   pty.CloseMaster();
   std::uint8_t buffer[12];
   std::uint32_t received = 0;
+  const auto start = Clock::now();
   EXPECT_FALSE(port.Read(buffer, 12, received));
+  EXPECT_GE(MsSince(start), 3 * (2 * 12 + 10));
   ASSERT_EQ(notes.boxes.size(), 1u);
   EXPECT_EQ(notes.boxes[0].second, std::strerror(EIO));
 }
