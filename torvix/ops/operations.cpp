@@ -96,7 +96,12 @@ OperationResult Upgrade(OperationContext& context, int entry, const std::string&
     values.upgradeMode = 0;
   }
   if (entry != 4) {
-    if (!values.connectAttempted) Connect(context);
+    if (!values.connectAttempted) {
+      const OperationResult connected = Connect(context).result;
+      // The operator's stop was meant for the whole entry, not for the connect alone.
+      if (connected == OperationResult::kStopped) return connected;
+      if (connected == OperationResult::kPortNotOpened && context.portFailureEndsUpgrade) return connected;
+    }
     if (!check.expectedHardware || *check.expectedHardware != values.hardwareNumber) {
       ui.ShowMessage(kHardwareVersionError, context.programName);
       return OperationResult::kRefused;

@@ -83,6 +83,11 @@ struct OperationContext {
   OperationUi& ui;
   ProgressRunner& progress;
   std::string programName;  // caption of the operations' boxes
+  // When the port does not open at the connect an upgrade entry makes first,
+  // end the entry with kPortNotOpened instead of going on to the hardware
+  // check.  The command line sets it: each of its runs is a new program, with
+  // no earlier connect whose hardware number a check could use.
+  bool portFailureEndsUpgrade = false;
 };
 
 enum class OperationResult {
@@ -121,7 +126,11 @@ struct ConnectReport {
 ConnectReport Connect(OperationContext& context);
 
 // Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file
-// could not be used (kFileError).
+// could not be used (kFileError).  Entries 1 to 3 connect first while no
+// connect was attempted in this run: a failed connect leaves hardwareNumber
+// for the hardware check, a connect the operator stopped ends the entry
+// (kStopped), and a port that did not open ends it only with
+// portFailureEndsUpgrade (kPortNotOpened).
 OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError);
 
 // Read User Data into `textPath`.  The text is written (through a temporary

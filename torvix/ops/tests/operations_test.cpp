@@ -95,11 +95,15 @@ class OperationsTest : public ::testing::Test {
   std::thread thread;
 };
 
-// A ROM image for hardware 503 (variant T, code 0).
-std::string WriteRom(std::uint8_t flag) {
+// A ROM image for hardware 503 (variant T, code 0), or for hardware 0
+// (variant A, code 254 with the number 0), the number a program that never
+// identified a receiver has.
+std::string WriteRom(std::uint8_t flag, bool forHardwareZero = false) {
   Bytes rom(kUpgradeFlagOffset + 100, 0x33);
-  std::copy(kRomMagicT.begin(), kRomMagicT.end(), rom.begin());
-  rom[kHardwareCodeOffset] = 0;
+  const std::string_view magic = forHardwareZero ? kRomMagicA : kRomMagicT;
+  std::copy(magic.begin(), magic.end(), rom.begin());
+  rom[kHardwareCodeOffset] = forHardwareZero ? 254 : 0;
+  if (forHardwareZero) rom[kHardwareNumberOffset] = rom[kHardwareNumberOffset + 1] = 0;
   rom[kUpgradeFlagOffset] = flag;
   const auto path = std::filesystem::temp_directory_path() / ("ops-rom-" + std::to_string(::getpid()));
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(rom.data()), static_cast<std::streamsize>(rom.size()));
@@ -164,6 +168,44 @@ TEST_F(OperationsTest, FailedConnectKeepsTheHardwareNumberAndIsNotRepeated) {
   const auto codes = receiver->CodesReceived();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY), 1);
   std::filesystem::remove(rom);
+}
+
+TEST_F(OperationsTest, HowTheFirstConnectOfAnUpgradeEndedDecidesWhetherItGoesOn) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;  // the stop lands while the connect waits
+  Start(options);
+  struct Case {
+    const char* name;
+    bool stop;
+    const char* device;  // null: the emulator's
+    bool portFailureEndsUpgrade;
+    OperationResult expected;
+    bool hardwareError;
+  };
+  const Case cases[] = {
+      // Stopped: the entry ends, even for an image the hardware number 0 would pass.
+      {"stopped", true, nullptr, false, OperationResult::kStopped, false},
+      {"no port, command line", false, "/nonexistent/tty", true, OperationResult::kPortNotOpened, false},
+      {"no port, window", false, "/nonexistent/tty", false, OperationResult::kRefused, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingUi caseUi;
+    ProgramValues fresh;
+    cancel.store(c.stop);
+    BlockingProgress progress(caseUi, "TORVIX", {1, c.device ? c.device : line->DevicePath()}, timings, &cancel);
+    OperationContext context{fresh, caseUi, progress, "TORVIX", c.portFailureEndsUpgrade};
+    const std::string rom = WriteRom(0x07, c.stop);
+    std::string error;
+    EXPECT_EQ(Upgrade(context, 1, rom, error), c.expected);
+    EXPECT_TRUE(fresh.connectAttempted);
+    EXPECT_EQ(caseUi.Has(caseUi.messages, std::string("TORVIX|") + kHardwareVersionError), c.hardwareError);
+    std::filesystem::remove(rom);
+  }
+  stop.store(true);
+  thread.join();
+  const auto codes = receiver->CodesReceived();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_SOFTWARE), 0) << "nothing was uploaded";
 }
 
 TEST_F(OperationsTest, FirstUpgradeConnectsAndLearnsTheHardwareNumber) {
