@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include <fcntl.h>
@@ -51,7 +52,15 @@ bool ReplacingFile::Create(const std::string& path) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return Fail(errno);
+  if (fd < 0) {
+    // The new contents go beside the file: it is its folder that refused
+    // (missing, not writable, full), and the operator has to be told so.
+    const int error = errno;
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    error_ = folder + ": " + std::strerror(error) + " (the folder of " + path + ")";
+    return false;
+  }
   fd_ = fd;
   temporary_ = name.data();
   if (::fchmod(fd_, mode) != 0) {

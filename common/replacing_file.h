@@ -22,7 +22,8 @@ class ReplacingFile {
   // file we may write: a write-protected file is not replaced behind its
   // owner's back) and creates the temporary file beside it, with the
   // existing file's permissions or, for a new file, 0666 less the umask.
-  // False when either fails; Error() says why, naming `path`.
+  // False when either fails; Error() says why, naming `path`, or its folder
+  // when that is what refused the temporary file.
   bool Create(const std::string& path);
   // Appends to the temporary file (short writes and EINTR retried).
   bool Write(const void* data, std::size_t n);
