@@ -10,7 +10,7 @@ inline constexpr int kExitUsage = 2;           // the command line itself was wr
 inline constexpr int kExitRefused = 3;         // refused input: ROM image, hardware, access code, text, file kind
 inline constexpr int kExitPortNotOpened = 4;   // the port did not open
 inline constexpr int kExitDeclined = 5;        // a question was not accepted
-inline constexpr int kExitInvalidImage = 6;    // a database image that cannot be printed
+inline constexpr int kExitInvalidImage = 6;    // a receiver database image that is not valid (torvix-cli)
 inline constexpr int kExitFile = 10;           // a file could not be opened, read or written
 inline constexpr int kExitStopped = 130;       // stopped by the operator (Ctrl-C, SIGTERM, SIGHUP)
 

@@ -8,7 +8,7 @@ int RunCommandLine(CLI::App& app, int argc, char** argv, const CommandOutcome& o
   } catch (const CLI::ParseError& error) {
     // Prints the help text, or the error and a hint, as CLI11 words them.
     const int code = app.exit(error);
-    return code == 0 ? kExitOk : kExitUsage;
+    return code == 0 ? common::kExitOk : common::kExitUsage;
   }
   return outcome.exitCode;
 }

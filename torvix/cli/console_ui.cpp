@@ -31,29 +31,83 @@ class EchoOff {
   bool active_ = false;
 };
 
+// The completion messages of the uploads are the only boxes that report no
+// problem.
+bool IsSuccessMessage(const std::string& text, const std::string& caption) {
+  for (const OperationCode operation : {OperationCode::Upgrade, OperationCode::WriteFactoryData}) {
+    const auto message = ResultMessageFor(operation, true);
+    if (message && message->text == text && message->caption == caption) return true;
+  }
+  return false;
+}
+
+std::string Boxed(const std::string& text, const std::string& caption) { return "[" + caption + "] " + text + "\n"; }
+
 }  // namespace
 
-ConsoleUi::ConsoleUi(std::FILE* out, std::FILE* in, Answers answers)
+ConsoleUi::ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop)
     : out_(out),
+      err_(err),
       in_(in),
       terminal_(::isatty(::fileno(out)) == 1),
       inputTerminal_(in != nullptr && ::isatty(::fileno(in)) == 1),
-      answers_(std::move(answers)) {}
+      answers_(std::move(answers)),
+      stop_(stop) {}
+
+void ConsoleUi::SetDevicePath(std::string path) {
+  std::lock_guard lock(mutex_);
+  device_ = std::move(path);
+}
+
+bool ConsoleUi::OutputFailed() const {
+  std::lock_guard lock(mutex_);
+  return outFailed_;
+}
+
+void ConsoleUi::WriteOutLocked(const std::string& text) {
+  if (outFailed_) return;
+  if (std::fputs(text.c_str(), out_) >= 0 && std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  // Nobody reads what the operation reports any more (`| head`, a closed
+  // terminal): stop it the way Cancel does, but without a question.
+  outFailed_ = true;
+  lineOpen_ = false;
+  if (stop_.unattended != nullptr) stop_.unattended->store(true);
+  if (stop_.cancel != nullptr) stop_.cancel->store(true);
+}
+
+void ConsoleUi::WriteErrLocked(const std::string& text) {
+  BreakLineLocked();
+  std::fputs(text.c_str(), err_);
+  std::fflush(err_);
+}
 
 void ConsoleUi::RenderLocked() {
   const int maximum = std::max(maximum_, 1);
   const int position = std::clamp(position_, 0, maximum);
   const int filled = position * kBarWidth / maximum;
-  std::fprintf(out_, "\r\033[K%-48s [%s%s] %3d%%", status_.c_str(), std::string(filled, '#').c_str(),
-               std::string(kBarWidth - filled, '.').c_str(), position * 100 / maximum);
-  std::fflush(out_);
-  lineOpen_ = true;
+  char percent[16];
+  std::snprintf(percent, sizeof percent, "%3d%%", position * 100 / maximum);
+  std::string status = status_;
+  if (status.size() < 48) status.resize(48, ' ');
+  WriteOutLocked("\r\033[K" + status + " [" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
+                 percent);
+  if (!outFailed_) lineOpen_ = true;
 }
 
 void ConsoleUi::BreakLineLocked() {
   if (!lineOpen_) return;
-  std::fputc('\n', out_);
   lineOpen_ = false;
+  WriteOutLocked("\n");
+}
+
+void ConsoleUi::FlushRepeatsLocked() {
+  if (repeats_ > 1) {
+    std::string line = repeatedError_;
+    line.pop_back();  // its line feed
+    WriteErrLocked(line + " (repeated: " + std::to_string(repeats_) + " times in all)\n");
+  }
+  repeatedError_.clear();
+  repeats_ = 0;
 }
 
 void ConsoleUi::ShowStatus(const std::string& text) {
@@ -62,8 +116,7 @@ void ConsoleUi::ShowStatus(const std::string& text) {
   if (terminal_) {
     if (!asking_) RenderLocked();
   } else {
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    WriteOutLocked(text + "\n");
   }
 }
 
@@ -79,25 +132,46 @@ void ConsoleUi::ShowProgressPosition(int position) {
   if (terminal_ && !asking_) RenderLocked();
 }
 
+void ConsoleUi::ShowInfo(const std::string& text, const std::string& caption) {
+  std::lock_guard lock(mutex_);
+  FlushRepeatsLocked();
+  BreakLineLocked();
+  WriteOutLocked(Boxed(text, caption));
+}
+
 void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
-  BreakLineLocked();
-  std::fprintf(out_, "[%s] %s\n", caption.c_str(), text.c_str());
-  std::fflush(out_);
+  FlushRepeatsLocked();
+  if (IsSuccessMessage(text, caption)) {
+    BreakLineLocked();
+    WriteOutLocked(Boxed(text, caption));
+  } else {
+    WriteErrLocked(Boxed(text, caption));
+  }
 }
 
 void ConsoleUi::ShowSerialError(const std::string& caption, const std::string& systemText) {
-  ShowMessage(systemText, caption);
+  std::lock_guard lock(mutex_);
+  // The box itself gives the system's text only; say which device it was about.
+  const std::string line = Boxed(device_.empty() ? systemText : device_ + ": " + systemText, caption);
+  if (line == repeatedError_) {
+    ++repeats_;
+    return;
+  }
+  FlushRepeatsLocked();
+  WriteErrLocked(line);
+  repeatedError_ = line;
+  repeats_ = 1;
 }
 
 std::optional<std::string> ConsoleUi::Ask(const std::string& question, bool hidden) {
   {
     std::lock_guard lock(mutex_);
+    FlushRepeatsLocked();
     BreakLineLocked();
-    std::fprintf(out_, "%s", question.c_str());
-    std::fflush(out_);
-    if (!inputTerminal_) {
-      std::fputc('\n', out_);
+    WriteOutLocked(question);
+    if (!inputTerminal_ || outFailed_) {
+      WriteOutLocked("\n");
       return std::nullopt;
     }
     asking_ = true;  // the job goes on meanwhile; its progress is drawn after the answer
@@ -110,7 +184,7 @@ std::optional<std::string> ConsoleUi::Ask(const std::string& question, bool hidd
   quiet.reset();
   std::lock_guard lock(mutex_);
   asking_ = false;
-  if (hidden) std::fputc('\n', out_);
+  if (hidden) WriteOutLocked("\n");
   if (c == EOF) {
     std::clearerr(in_);
     if (line.empty()) return std::nullopt;
@@ -119,7 +193,12 @@ std::optional<std::string> ConsoleUi::Ask(const std::string& question, bool hidd
 }
 
 bool ConsoleUi::AskStopUpgrade(const std::string& question, const std::string& caption) {
-  // Without a terminal to ask, Ctrl-C (or a termination signal) is the answer.
+  {
+    std::lock_guard lock(mutex_);
+    // A termination signal or a lost output: nobody is there to answer.
+    if (outFailed_ || (stop_.unattended != nullptr && stop_.unattended->load())) return true;
+  }
+  // Without a terminal to ask, Ctrl-C is the answer.
   const auto answer = Ask("[" + caption + "] " + question + " [y/N] ", false);
   const bool stop = !answer || (!answer->empty() && (answer->front() == 'y' || answer->front() == 'Y'));
   std::lock_guard lock(mutex_);
@@ -134,7 +213,7 @@ bool ConsoleUi::ConfirmReceiverOn(const std::string&, const std::string&) {
 
 bool ConsoleUi::ConfirmWholeUpgrade(const std::string& text, const std::string& caption) {
   if (answers_.acceptWholeUpgrade) {
-    ShowMessage(text + "\n(accepted by --yes)", caption);
+    ShowInfo(text + "\n(accepted by --yes)", caption);
     return true;
   }
   const auto answer = Ask("[" + caption + "] " + text + " [ok/Cancel] ", false);
@@ -151,8 +230,8 @@ std::optional<std::string> ConsoleUi::AskAccessCode() {
 
 void ConsoleUi::FinishLine() {
   std::lock_guard lock(mutex_);
+  FlushRepeatsLocked();
   BreakLineLocked();
-  std::fflush(out_);
 }
 
 }  // namespace torvix::cli

@@ -2,10 +2,20 @@
 // terminal (plain lines when the output is no terminal), boxes as text,
 // questions answered from the command line or asked on the terminal.
 //
+// Standard output gets the statuses, the questions, the command's own report
+// and the success messages; standard error gets every error box (the port's,
+// "Open error", refusals, failures, file errors).  A port error box that
+// comes again and again unchanged (a dead line) is printed once, and its
+// count when something else is shown or the command ends.
+//
+// An output that can no longer be written (a closed pipe, a lost terminal)
+// is a stop: the cancel flag is raised and the stop question is not asked.
+//
 // The progress calls come from the job's thread, the rest from the command's
 // thread; every output is serialised by one lock.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -22,9 +32,21 @@ class ConsoleUi : public OperationUi {
     std::optional<std::string> accessCode;  // --access-code
   };
 
-  // `out` receives everything; `in` (may be null) answers questions when it
-  // is a terminal.
-  ConsoleUi(std::FILE* out, std::FILE* in, Answers answers);
+  // How the console ends a running operation.  Either may be null; both must
+  // outlive the console.
+  struct StopFlags {
+    std::atomic<bool>* cancel = nullptr;      // the Cancel button the progress session polls
+    std::atomic<bool>* unattended = nullptr;  // set: nobody can answer the stop question
+  };
+
+  // `out` and `err` receive what is said above; `in` (may be null) answers
+  // questions when it is a terminal.
+  ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop);
+
+  // The device the port opens, named with the port's error box.
+  void SetDevicePath(std::string path);
+  // A report of the command itself, on standard output.
+  void ShowInfo(const std::string& text, const std::string& caption);
 
   void ShowStatus(const std::string& text) override;
   void ShowProgressRange(std::uint16_t maximum) override;
@@ -36,28 +58,40 @@ class ConsoleUi : public OperationUi {
   bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) override;
   std::optional<std::string> AskAccessCode() override;
 
-  // Ends a progress line still open on the terminal.
+  // Ends a progress line still open on the terminal and prints the count of a
+  // repeated port error.
   void FinishLine();
+  // True once a write to `out` has failed.
+  bool OutputFailed() const;
 
  private:
+  void WriteOutLocked(const std::string& text);
+  void WriteErrLocked(const std::string& text);
   void RenderLocked();
   void BreakLineLocked();
+  void FlushRepeatsLocked();
   // Asks `question` on the terminal and waits for the answer line, without
   // holding the lock (the job's progress waits for nothing); none without a
-  // terminal or at the end of input.
+  // terminal, at the end of input, or once the output has failed.
   std::optional<std::string> Ask(const std::string& question, bool hidden);
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::FILE* out_;
+  std::FILE* err_;
   std::FILE* in_;
   bool terminal_;
   bool inputTerminal_;
   Answers answers_;
+  StopFlags stop_;
+  std::string device_;
   std::string status_;
   int maximum_ = 100;
   int position_ = 0;
   bool lineOpen_ = false;
-  bool asking_ = false;  // a question waits for its answer: progress is not drawn
+  bool asking_ = false;     // a question waits for its answer: progress is not drawn
+  bool outFailed_ = false;  // `out` can no longer be written
+  std::string repeatedError_;  // the last port error line printed ...
+  int repeats_ = 0;            // ... and how often it came in a row
 };
 
 }  // namespace torvix::cli

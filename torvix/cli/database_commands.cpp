@@ -18,7 +18,7 @@ constexpr char kInvalidImageMessage[] = "Factory data of the receiver is not val
 
 int FileError(std::ostream& err, const std::string& text) {
   err << "torvix-cli: " << text << '\n';
-  return kExitFileError;
+  return common::kExitFile;
 }
 
 std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
@@ -35,14 +35,15 @@ int CompileCommand(const std::string& textPath, const std::string& imagePath, st
     const std::string& message = GetFactoryTextMessage();
     err << message;
     if (message.empty() || message.back() != '\n') err << '\n';
-    return result;
+    // The reader's own result code (1 to 9) would overlap the table's codes.
+    return common::kExitRefused;
   }
   const DatabaseImage& image = GetDatabaseImage();
   std::string error;
   if (!common::ReplaceFile(imagePath, {reinterpret_cast<const char*>(image.Data()), DatabaseImage::kSize}, error)) {
     return FileError(err, error);
   }
-  return kExitOk;
+  return common::kExitOk;
 }
 
 int PrintCommand(const std::string& imagePath, const std::string& textPath, std::ostream& err) {
@@ -55,16 +56,16 @@ int PrintCommand(const std::string& imagePath, const std::string& textPath, std:
   if (size != static_cast<std::streamsize>(DatabaseImage::kSize) || in.peek() != std::char_traits<char>::eof()) {
     err << "torvix-cli: " << imagePath << ": not a database image (an image has " << DatabaseImage::kSize
         << " bytes)\n";
-    return kExitInvalidImage;
+    return common::kExitInvalidImage;
   }
   std::ostringstream text;
   if (WriteFactoryText(text) != 0) {
     err << kInvalidImageMessage << '\n';
-    return kExitInvalidImage;
+    return common::kExitInvalidImage;
   }
   std::string error;
   if (!common::ReplaceFile(textPath, text.str(), error)) return FileError(err, error);
-  return kExitOk;
+  return common::kExitOk;
 }
 
 namespace {
@@ -97,14 +98,14 @@ void AddDatabaseCommands(CLI::App& app, CommandOutcome& outcome) {
                  {"compile", "Compile a factory-data text file into a database image",
                   "Reads TEXT (DOS text) and writes the 131072-byte receiver database image to IMAGE, which is\n"
                   "replaced only on success.\n"
-                  "Exit codes: 0 done; 1 to 9 the text was refused (the message names the line; 2 is also a wrong\n"
-                  "command line); 10 a file could not be read or written.",
+                  "Exit codes: 0 done; 2 wrong command line; 3 the text was refused (the message names the line);\n"
+                  "10 a file could not be read or written.",
                   "TEXT", "factory-data text file to read", "IMAGE", "database image file to write", CompileCommand});
   AddFileCommand(app, outcome,
                  {"print", "Print a database image as a factory-data text file",
                   "Reads the 131072-byte receiver database image IMAGE and writes it as DOS text to TEXT, which is\n"
                   "replaced only when the whole text was written.\n"
-                  "Exit codes: 0 done; 1 the image is not valid; 2 wrong command line; 10 a file could not be read\n"
+                  "Exit codes: 0 done; 2 wrong command line; 6 the image is not valid; 10 a file could not be read\n"
                   "or written.",
                   "IMAGE", "database image file to read", "TEXT", "factory-data text file to write", PrintCommand});
 }

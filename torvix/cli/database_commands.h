@@ -1,10 +1,10 @@
 // The database subcommands of torvix-cli:
 //   compile TEXT IMAGE  compiles a factory-data text file into a 131072-byte image;
-//                       exit 0, or the reader's result code 1 to 9 with its
-//                       message on standard error.
+//                       exit 0, or common::kExitRefused with the reader's
+//                       message (which names the line) on standard error.
 //   print IMAGE TEXT    prints an image as a factory-data text file; exit 0, or
-//                       1 when the image is not valid.
-// A file that cannot be opened, read or written exits with kExitFileError.
+//                       common::kExitInvalidImage when the image is not valid.
+// A file that cannot be opened, read or written exits with common::kExitFile.
 // The output file is replaced only when its whole new contents were written.
 #pragma once
 
@@ -14,8 +14,6 @@
 #include "torvix/cli/command_line.h"
 
 namespace torvix::cli {
-
-inline constexpr int kExitInvalidImage = 1;  // print: the image is not valid
 
 void AddDatabaseCommands(CLI::App& app, CommandOutcome& outcome);
 

@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
   CLI::App app{"TORVIX command line: factory-data text, receiver database images, and the receiver itself."};
   app.require_subcommand(1);
+  app.footer(torvix::cli::kReceiverExitCodesHelp);
   torvix::cli::CommandOutcome outcome;
   torvix::cli::AddDatabaseCommands(app, outcome);
   torvix::DatabaseFactoryText factoryText;

@@ -4,37 +4,55 @@
 #include <csignal>
 #include <memory>
 
+#include "common/exit_codes.h"
+#include "common/serial_line.h"
 #include "torvix/cli/console_ui.h"
 
 namespace torvix::cli {
 namespace {
 
-// Ctrl-C presses the Cancel button of the running operation.
+// Ctrl-C presses the Cancel button of the running operation; a termination
+// (SIGTERM, or SIGHUP for a closed terminal or SSH session) presses it with
+// nobody there to answer the upgrade's stop question.
 std::atomic<bool> g_cancel{false};
+std::atomic<bool> g_unattended{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 extern "C" void OnCancelSignal(int) { g_cancel.store(true); }
+extern "C" void OnTerminateSignal(int) {
+  g_unattended.store(true);
+  g_cancel.store(true);
+}
 
-// Installs the Ctrl-C handler for one command and puts the old one back.
-class CancelOnInterrupt {
+// Installs the handlers for one command and puts the old ones back.  SIGPIPE
+// is ignored meanwhile: a closed standard output shows as a failed write,
+// which the console turns into a stop, so that the receiver is told.
+class StopOnSignals {
  public:
-  CancelOnInterrupt() {
+  StopOnSignals() {
     g_cancel.store(false);
-    struct sigaction action {};
-    action.sa_handler = OnCancelSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInt_);
-    sigaction(SIGTERM, &action, &savedTerm_);
+    g_unattended.store(false);
+    Install(SIGINT, OnCancelSignal, 0);
+    Install(SIGTERM, OnTerminateSignal, 1);
+    Install(SIGHUP, OnTerminateSignal, 2);
+    Install(SIGPIPE, SIG_IGN, 3);
   }
-  ~CancelOnInterrupt() {
-    sigaction(SIGINT, &savedInt_, nullptr);
-    sigaction(SIGTERM, &savedTerm_, nullptr);
+  ~StopOnSignals() {
+    for (int i = 0; i < kSignals; ++i) sigaction(signals_[i], &saved_[i], nullptr);
   }
-  CancelOnInterrupt(const CancelOnInterrupt&) = delete;
-  CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
 
  private:
-  struct sigaction savedInt_ {};
-  struct sigaction savedTerm_ {};
+  static constexpr int kSignals = 4;
+  void Install(int signal, void (*handler)(int), int slot) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    signals_[slot] = signal;
+    sigaction(signal, &action, &saved_[slot]);
+  }
+  int signals_[kSignals] = {};
+  struct sigaction saved_[kSignals] {};
 };
 
 struct CommonOptions {
@@ -49,7 +67,9 @@ struct UpgradeOptions {
   bool yes = false;
 };
 
+// The port options of a receiver command, and the exit codes for its help.
 void AddPortOptions(CLI::App* sub, CommonOptions& options) {
+  sub->footer(kReceiverExitCodesHelp);
   auto* port = sub->add_option("--port", options.portNumber, "COM port number n: COMn, mapped as the README says")
                    ->check(CLI::Range(1, 256))
                    ->capture_default_str();
@@ -57,16 +77,20 @@ void AddPortOptions(CLI::App* sub, CommonOptions& options) {
   port->excludes(device);
 }
 
-// Runs one command's operation with a console and the Ctrl-C handler.
+// Runs one command's operation with a console and the signal handlers.
 template <typename Operation>
-int RunWithConsole(const ReceiverCommandSettings& settings, const CommonOptions& common,
+int RunWithConsole(const ReceiverCommandSettings& settings, const CommonOptions& portOptions,
                    ConsoleUi::Answers answers, Operation operation) {
-  ConsoleUi ui(settings.out, settings.in, std::move(answers));
-  CancelOnInterrupt cancel;
-  PortChoice port{common.portNumber, common.device};
+  StopOnSignals signals;
+  ConsoleUi ui(settings.out, settings.err, settings.in, std::move(answers), {&g_cancel, &g_unattended});
+  PortChoice port{portOptions.portNumber, portOptions.device};
+  ui.SetDevicePath(port.devicePath.empty() ? common::ResolvePortName("COM" + std::to_string(port.portNumber))
+                                           : port.devicePath);
   BlockingProgress progress(ui, settings.programName, port, settings.timings, &g_cancel);
   ProgramValues values;
-  OperationContext context{values, ui, progress, settings.programName};
+  // Each run is a new program: a port that does not open at an upgrade's
+  // first connect leaves no hardware number worth checking against.
+  OperationContext context{values, ui, progress, settings.programName, true};
   const int code = operation(context, ui);
   ui.FinishLine();
   return code;
@@ -78,53 +102,54 @@ void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowMessage(e
 
 int ExitCodeFor(OperationResult result) {
   switch (result) {
-    case OperationResult::kDone: return kExitDone;
-    case OperationResult::kFailed: return kExitFailed;
-    case OperationResult::kStopped: return kExitStopped;
-    case OperationResult::kDeclined: return kExitDeclined;
-    case OperationResult::kRefused: return kExitRefused;
-    case OperationResult::kFileError: return kExitFile;
-    case OperationResult::kPortNotOpened: return kExitPortNotOpened;
+    case OperationResult::kDone: return common::kExitOk;
+    case OperationResult::kFailed: return common::kExitFailed;
+    case OperationResult::kStopped: return common::kExitStopped;
+    case OperationResult::kDeclined: return common::kExitDeclined;
+    case OperationResult::kRefused: return common::kExitRefused;
+    case OperationResult::kFileError: return common::kExitFile;
+    case OperationResult::kPortNotOpened: return common::kExitPortNotOpened;
   }
-  return kExitFailed;
+  return common::kExitFailed;
 }
 
 void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSettings& settings) {
   {
-    auto common = std::make_shared<CommonOptions>();
+    auto portOptions = std::make_shared<CommonOptions>();
     CLI::App* sub = app.add_subcommand("connect", "Connect to the receiver and show its hardware and software versions");
-    AddPortOptions(sub, *common);
-    sub->callback([&exitCode, settings, common] {
-      exitCode = RunWithConsole(settings, *common, {}, [](OperationContext& context, ConsoleUi& ui) {
+    AddPortOptions(sub, *portOptions);
+    sub->callback([&exitCode, settings, portOptions] {
+      exitCode = RunWithConsole(settings, *portOptions, {}, [](OperationContext& context, ConsoleUi& ui) {
         const ConnectReport report = Connect(context);
         ui.FinishLine();
         if (report.identified) {
-          ui.ShowMessage("Hardware version: " + report.hardwareText + "\nSoftware version: " + report.softwareText +
-                             "\nConnection established.",
-                         "Receiver Information");
-          return kExitDone;
+          ui.ShowInfo("Hardware version: " + report.hardwareText + "\nSoftware version: " + report.softwareText +
+                          "\nConnection established.",
+                      "Receiver Information");
+          return common::kExitOk;
         }
-        ui.ShowMessage("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
-                       "Receiver Information");
-        return report.result == OperationResult::kDone ? kExitFailed : ExitCodeFor(report.result);
+        ui.ShowInfo("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
+                    "Receiver Information");
+        return report.result == OperationResult::kDone ? common::kExitFailed : ExitCodeFor(report.result);
       });
     });
   }
   if (settings.factoryText != nullptr) {
-    auto common = std::make_shared<CommonOptions>();
+    auto portOptions = std::make_shared<CommonOptions>();
     auto path = std::make_shared<std::string>();
     CLI::App* sub = app.add_subcommand(
         "read-user-data", "Download the receiver's database and print it as a factory-data text (TEXT is left "
                           "untouched unless the download completes)");
     sub->add_option("text", *path, "Factory-data text file to write")->required();
-    AddPortOptions(sub, *common);
-    sub->callback([&exitCode, settings, common, path] {
-      exitCode = RunWithConsole(settings, *common, {}, [&](OperationContext& context, ConsoleUi& ui) {
+    AddPortOptions(sub, *portOptions);
+    sub->callback([&exitCode, settings, portOptions, path] {
+      exitCode = RunWithConsole(settings, *portOptions, {}, [&](OperationContext& context, ConsoleUi& ui) {
         std::string error;
         const OperationResult result = ReadUserData(context, *settings.factoryText, *path, error);
         if (result == OperationResult::kFileError) ReportFileError(ui, error);
-        if (result == OperationResult::kDone) ui.ShowMessage("Factory data written to " + *path, "Read User Data");
-        return ExitCodeFor(result);
+        if (result == OperationResult::kDone) ui.ShowInfo("Factory data written to " + *path, "Read User Data");
+        // Refused here means the downloaded image is not valid, as print says of a file.
+        return result == OperationResult::kRefused ? common::kExitInvalidImage : ExitCodeFor(result);
       });
     });
 
@@ -143,7 +168,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     });
   }
   {
-    auto common = std::make_shared<CommonOptions>();
+    auto portOptions = std::make_shared<CommonOptions>();
     auto upgrade = std::make_shared<UpgradeOptions>();
     CLI::App* sub = app.add_subcommand(
         "upgrade", "Upgrade the receiver's software from a ROM image: --mode 1 keeps the channel list, 2 replaces "
@@ -153,12 +178,12 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     sub->add_option("rom", upgrade->rom, "ROM image file")->required();
     sub->add_option("--access-code", upgrade->accessCode, "Factory access code for modes 3 and 4");
     sub->add_flag("--yes", upgrade->yes, "Accept the whole-upgrade question of modes 1 and 2");
-    AddPortOptions(sub, *common);
-    sub->callback([&exitCode, settings, common, upgrade] {
+    AddPortOptions(sub, *portOptions);
+    sub->callback([&exitCode, settings, portOptions, upgrade] {
       ConsoleUi::Answers answers;
       answers.acceptWholeUpgrade = upgrade->yes;
       if (!upgrade->accessCode.empty()) answers.accessCode = upgrade->accessCode;
-      exitCode = RunWithConsole(settings, *common, answers, [&](OperationContext& context, ConsoleUi& ui) {
+      exitCode = RunWithConsole(settings, *portOptions, answers, [&](OperationContext& context, ConsoleUi& ui) {
         std::string error;
         const OperationResult result = Upgrade(context, upgrade->mode, upgrade->rom, error);
         if (result == OperationResult::kFileError) ReportFileError(ui, error);

@@ -1,6 +1,9 @@
 // torvix-cli's commands that talk to a receiver: connect, read-user-data,
 // write-factory-data and upgrade.  Each runs the link tool's operation through
-// a console; Ctrl-C is the Cancel button.
+// a console.  Ctrl-C is the Cancel button (an upgrade asks first); SIGTERM,
+// SIGHUP and a standard output that can no longer be written stop without the
+// question.  Either way a running job tells the receiver to stop.  SIGPIPE is
+// ignored while a command runs.
 #pragma once
 
 #include <cstdio>
@@ -12,22 +15,22 @@
 
 namespace torvix::cli {
 
-// Exit codes of the receiver commands.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailed = 1;          // the receiver exchange failed
-inline constexpr int kExitRefused = 3;         // wrong ROM image, hardware, access code, or text refused
-inline constexpr int kExitPortNotOpened = 4;   // the port did not open
-inline constexpr int kExitDeclined = 5;        // a question was not accepted (--yes, --access-code)
-inline constexpr int kExitFile = 10;           // a file could not be opened, read or written
-inline constexpr int kExitStopped = 130;       // stopped with Ctrl-C
-
+// The exit code of an operation's result (common/exit_codes.h).
 int ExitCodeFor(OperationResult result);
+
+// The exit codes, as the commands' help shows them.
+inline constexpr const char* kReceiverExitCodesHelp =
+    "Exit codes: 0 done; 1 the exchange with the receiver failed; 2 wrong command line; 3 refused (ROM image,\n"
+    "hardware, access code, text); 4 the port did not open; 5 a question was not accepted; 6 the receiver's\n"
+    "factory data is not valid; 10 a file could not be read or written; 130 stopped (Ctrl-C, SIGTERM, SIGHUP,\n"
+    "or standard output closed).";
 
 struct ReceiverCommandSettings {
   std::string programName = "TORVIX";  // caption of the boxes
   LinkTimings timings;                 // production values unless a test shortens them
   FactoryText* factoryText = nullptr;  // needed by read-user-data and write-factory-data
   std::FILE* out = stdout;
+  std::FILE* err = stderr;
   std::FILE* in = stdin;
 };
 

@@ -110,17 +110,18 @@ TEST_F(Cli, CompileThenPrintAndPrintAgainGivesTheSameText) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"image.bin", "image2.bin", "in.txt", "out.txt", "out2.txt"}));
 }
 
-TEST_F(Cli, CompileFailureExitsWithTheResultCodeAndKeepsTheOldImage) {
+TEST_F(Cli, RefusedTextExitsWithThreeWhateverTheReadersResultAndKeepsTheOldImage) {
+  // The reader's own results (2 and 7 here) would overlap the other exit codes.
   WriteFile(Path("image.bin"), "old image");
   WriteFile(Path("bad.txt"), "# fine\r\ns \"A\" 1 1 u 1 e n n n n\r\nt -1 2 h 0 14 0 a\r\n");
   RunResult r = Run({"compile", Path("bad.txt"), Path("image.bin")});
-  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.err, " * Error : line 3. Default TP Data format error.\n   field : frequency\n");
   EXPECT_EQ(ReadFile(Path("image.bin")), "old image");
 
   WriteFile(Path("mixed.txt"), "s \"A\" 1 1 u 1 e n n n n\r\nt 1 2 h 0 14 0 a\r\nv \"S\" 1 1 1 2 3 4 5 0 0 0\r\na 1\r\n");
   r = Run({"compile", Path("mixed.txt"), Path("image.bin")});
-  EXPECT_EQ(r.exitCode, 7);
+  EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.err, " * Error : line 4. Program information and switch configuration mixed.\n");
 
   r = Run({"compile", Path("missing.txt"), Path("image.bin")});
@@ -133,13 +134,13 @@ TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
   WriteFile(Path("old.txt"), "old text");
   WriteFile(Path("zero.bin"), std::string(torvix::DatabaseImage::kSize, '\0'));
   RunResult r = Run({"print", Path("zero.bin"), Path("old.txt")});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 6);
   EXPECT_EQ(r.err, "Factory data of the receiver is not valid.\n");
   EXPECT_EQ(ReadFile(Path("old.txt")), "old text");
 
   WriteFile(Path("short.bin"), "twinowls");
   r = Run({"print", Path("short.bin"), Path("new.txt")});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 6);
   EXPECT_NE(r.err.find("131072"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("new.txt")));
 
@@ -166,13 +167,14 @@ TEST_F(Cli, HelpAndUsageErrors) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("compile"), std::string::npos);
   EXPECT_NE(r.out.find("print"), std::string::npos);
-  for (const char* command : {"compile", "print"}) {
+  for (const char* command : {"compile", "print", "connect", "read-user-data", "write-factory-data", "upgrade"}) {
     r = Run({command, "--help"});
     EXPECT_EQ(r.exitCode, 0) << command;
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos) << command;
   }
   const std::vector<std::vector<std::string>> usage = {
-      {}, {"compile"}, {"compile", "only-one"}, {"print", "a", "b", "c"}, {"frobnicate"}, {"compile", "--bogus", "a", "b"}};
+      {}, {"compile"}, {"compile", "only-one"}, {"print", "a", "b", "c"}, {"frobnicate"}, {"compile", "--bogus", "a", "b"},
+      {"upgrade", "rom.bin"}, {"upgrade", "--mode", "5", "rom.bin"}, {"connect", "--port", "0"}};
   for (const auto& args : usage) {
     r = Run(args);
     EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args[0]);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/exit_codes.h"
+#include "torvix/cli/console_ui.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -30,7 +33,16 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using namespace torvix;
 using namespace torvix::cli;
+using namespace common;  // the exit codes
 using Clock = std::chrono::steady_clock;
+
+std::string Contents(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  std::fclose(file);
+  return text;
+}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,8 +116,9 @@ class ReceiverCommandsTest : public ::testing::Test {
   }
 
   // Runs torvix-cli with `args` (without the program name); the console's
-  // output goes to output_.
-  int Run(std::vector<std::string> args) {
+  // output goes to output_, its errors to errors_.  `out` replaces the
+  // standard output (it is closed afterwards).
+  int Run(std::vector<std::string> args, std::FILE* out = nullptr) {
     CLI::App app;
     app.require_subcommand(1);
     int exitCode = -1;
@@ -113,26 +126,31 @@ class ReceiverCommandsTest : public ::testing::Test {
     settings.timings.limits = torvix::testing::ShortLimits();
     settings.timings.connectSuccessPause = std::chrono::milliseconds(0);
     settings.factoryText = &factoryText_;
-    std::FILE* out = std::tmpfile();
-    settings.out = out;
+    const bool capture = out == nullptr;
+    settings.out = capture ? std::tmpfile() : out;
+    settings.err = std::tmpfile();
     settings.in = nullptr;
     AddReceiverCommands(app, exitCode, settings);
     std::reverse(args.begin(), args.end());
     try {
       app.parse(args);
     } catch (const CLI::ParseError& error) {
-      exitCode = 2;
+      exitCode = kExitUsage;
     }
-    std::rewind(out);
     output_.clear();
-    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) output_ += static_cast<char>(c);
-    std::fclose(out);
+    if (capture) {
+      output_ = Contents(settings.out);
+    } else {
+      std::fclose(settings.out);
+    }
+    errors_ = Contents(settings.err);
     return exitCode;
   }
 
   fs::path dir_;
   std::string link_;
   std::string output_;
+  std::string errors_;
   DatabaseFactoryText factoryText_;
   std::unique_ptr<emulator::Line> line_;
   std::unique_ptr<emulator::LinkReceiver> receiver_;
@@ -142,7 +160,7 @@ class ReceiverCommandsTest : public ::testing::Test {
 
 TEST_F(ReceiverCommandsTest, ConnectShowsTheVersions) {
   StartReceiver();
-  EXPECT_EQ(Run({"connect", "--device", link_}), kExitDone) << output_;
+  EXPECT_EQ(Run({"connect", "--device", link_}), kExitOk) << output_;
   EXPECT_NE(output_.find("Hardware version: 0503 TWIN-S"), std::string::npos) << output_;
   EXPECT_NE(output_.find("Connection established."), std::string::npos);
 }
@@ -150,17 +168,32 @@ TEST_F(ReceiverCommandsTest, ConnectShowsTheVersions) {
 TEST_F(ReceiverCommandsTest, PortNumberGoesThroughTheComVariable) {
   StartReceiver();
   ::setenv("COM7", link_.c_str(), 1);
-  EXPECT_EQ(Run({"connect", "--port", "7"}), kExitDone) << output_;
+  EXPECT_EQ(Run({"connect", "--port", "7"}), kExitOk) << output_;
   ::unsetenv("COM7");
-  EXPECT_EQ(Run({"connect", "--port", "7", "--device", link_}), 2) << "one or the other";
+  EXPECT_EQ(Run({"connect", "--port", "7", "--device", link_}), kExitUsage) << "one or the other";
 }
 
-TEST_F(ReceiverCommandsTest, MissingDeviceIsAnOpenError) {
-  EXPECT_EQ(Run({"connect", "--device", (dir_ / "nothing").string()}), kExitPortNotOpened);
-  EXPECT_NE(output_.find("[Serial Communication Device Error] No such file or directory"), std::string::npos)
-      << output_;
-  EXPECT_NE(output_.find("[ERROR] Open error"), std::string::npos);
-  EXPECT_NE(output_.find("Connection failed."), std::string::npos);
+TEST_F(ReceiverCommandsTest, PortThatDoesNotOpenIsNamedOnStandardErrorAndExitsWithFour) {
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  WriteBytes(rom, image.data(), image.size());
+  const std::string missing = (dir_ / "nothing").string();
+  // Upgrade 1 connects first: a port that did not open there ends it.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"connect", "--device", missing},
+        std::vector<std::string>{"upgrade", "--mode", "1", rom.string(), "--device", missing}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(Run(args), kExitPortNotOpened);
+    EXPECT_NE(errors_.find("[Serial Communication Device Error] " + missing + ": No such file or directory\n"),
+              std::string::npos)
+        << errors_;
+    EXPECT_NE(errors_.find("[ERROR] Open error\n"), std::string::npos);
+    EXPECT_EQ(output_.find("Open error"), std::string::npos) << "errors are not on standard output";
+    EXPECT_EQ(errors_.find(kHardwareVersionError), std::string::npos);
+    if (args[0] == "connect") {
+      EXPECT_NE(output_.find("Connection failed."), std::string::npos) << "its own report";
+    }
+  }
 }
 
 TEST_F(ReceiverCommandsTest, SilentReceiverIsAFailedConnect) {
@@ -168,13 +201,13 @@ TEST_F(ReceiverCommandsTest, SilentReceiverIsAFailedConnect) {
   options.faults.ignoreRequests = 1;
   StartReceiver(options);
   EXPECT_EQ(Run({"connect", "--device", link_}), kExitFailed);
-  EXPECT_NE(output_.find("[Connect] Connection error."), std::string::npos) << output_;
+  EXPECT_NE(errors_.find("[Connect] Connection error."), std::string::npos) << errors_;
 }
 
 TEST_F(ReceiverCommandsTest, ReadUserDataPrintsTheReceiversDatabase) {
   StartReceiver();
   const fs::path text = dir_ / "factory_data.txt";
-  EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitDone) << output_;
+  EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitOk) << output_;
   EXPECT_EQ(ReadText(text), PrintedSample());
   EXPECT_NE(output_.find("Downloading...   block 32/32   error 0"), std::string::npos) << output_;
   EXPECT_EQ(TemporaryFiles(), 0);
@@ -188,14 +221,15 @@ TEST_F(ReceiverCommandsTest, FailedReadLeavesTheTextFileAsItWas) {
   std::ofstream(text) << "earlier contents\n";
   EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitFailed);
   EXPECT_EQ(ReadText(text), "earlier contents\n");
-  EXPECT_NE(output_.find("Communication Eror !!!!"), std::string::npos) << output_;
-  EXPECT_NE(output_.find("Factory data of the receiver is not valid."), std::string::npos);
+  EXPECT_NE(errors_.find("Communication Eror !!!!"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("Factory data of the receiver is not valid."), std::string::npos);
   EXPECT_EQ(TemporaryFiles(), 0);
 }
 
 TEST_F(ReceiverCommandsTest, ReadIntoAFolderThatCannotBeWrittenTouchesNoReceiver) {
   StartReceiver();
   EXPECT_EQ(Run({"read-user-data", (dir_ / "missing" / "x.txt").string(), "--device", link_}), kExitFile);
+  EXPECT_NE(errors_.find((dir_ / "missing").string() + ": "), std::string::npos) << "the folder is named: " << errors_;
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
 }
@@ -205,7 +239,7 @@ TEST_F(ReceiverCommandsTest, WriteFactoryDataSendsWhatCompileMakes) {
   const fs::path text = dir_ / "factory_data.txt";
   std::ofstream(text, std::ios::binary) << PrintedSample();
   GetDatabaseImage() = DatabaseImage();  // as at program start
-  EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitDone) << output_;
+  EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitOk) << output_;
   ASSERT_TRUE(Uploaded(1));
   DatabaseImage compiled;
   std::istringstream in(PrintedSample());
@@ -222,7 +256,7 @@ TEST_F(ReceiverCommandsTest, RefusedTextSendsNothing) {
   const fs::path text = dir_ / "bad.txt";
   std::ofstream(text) << "Q nonsense\n";
   EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitRefused);
-  EXPECT_FALSE(output_.empty());
+  EXPECT_FALSE(errors_.empty());
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
 }
@@ -240,7 +274,7 @@ TEST_F(ReceiverCommandsTest, UpgradeInEachModeSendsItsMarker) {
   for (const Case c : {Case{"1", 0xFD}, Case{"2", 0xFE}, Case{"3", 0x00}, Case{"4", 0x00}}) {
     SCOPED_TRACE(c.mode);
     EXPECT_EQ(Run({"upgrade", "--mode", c.mode, rom.string(), "--access-code", "5082613", "--device", link_}),
-              kExitDone)
+              kExitOk)
         << output_;
     ASSERT_TRUE(Uploaded(++uploads));
     const Bytes got = receiver_->StoredSoftware();
@@ -263,7 +297,7 @@ TEST_F(ReceiverCommandsTest, WholeUpgradeQuestionNeedsYes) {
   WriteBytes(rom, image.data(), image.size());
   EXPECT_EQ(Run({"upgrade", "--mode", "1", rom.string(), "--device", link_}), kExitDeclined);
   EXPECT_NE(output_.find("Sorry, the software is only provided for whole upgrade!"), std::string::npos);
-  EXPECT_EQ(Run({"upgrade", "--mode", "1", rom.string(), "--yes", "--device", link_}), kExitDone) << output_;
+  EXPECT_EQ(Run({"upgrade", "--mode", "1", rom.string(), "--yes", "--device", link_}), kExitOk) << output_;
   ASSERT_TRUE(Uploaded(1));
   EXPECT_EQ(receiver_->StoredSoftware()[0x1F0040], 0x00);
 }
@@ -274,16 +308,16 @@ TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
   Bytes image = RomImage(kRomMagicT, 1, 0x07);  // built for hardware 505, receiver is 503
   WriteBytes(rom, image.data(), image.size());
   EXPECT_EQ(Run({"upgrade", "--mode", "2", rom.string(), "--device", link_}), kExitRefused);
-  EXPECT_NE(output_.find("hardware version error!"), std::string::npos) << output_;
+  EXPECT_NE(errors_.find("hardware version error!"), std::string::npos) << errors_;
   EXPECT_EQ(Run({"upgrade", "--mode", "3", rom.string(), "--access-code", "5082613 ", "--device", link_}),
             kExitRefused);
-  EXPECT_NE(output_.find("password error!"), std::string::npos);
+  EXPECT_NE(errors_.find("password error!"), std::string::npos);
   EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--device", link_}), kExitDeclined) << "no access code";
   image[0] = 'k';
   WriteBytes(rom, image.data(), image.size());
   EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}),
             kExitRefused);
-  EXPECT_NE(output_.find("Wrong ROM image."), std::string::npos);
+  EXPECT_NE(errors_.find("Wrong ROM image."), std::string::npos);
   EXPECT_EQ(Run({"upgrade", "--mode", "4", (dir_ / "none.bin").string(), "--access-code", "5082613", "--device",
                  link_}),
             kExitFile);
@@ -291,23 +325,72 @@ TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
   EXPECT_EQ(receiver_->CompletedUploads(), 0);
 }
 
-TEST_F(ReceiverCommandsTest, InterruptStopsAnUpgradeAndTellsTheReceiver) {
+TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
   emulator::LinkOptions options;
   options.faults.ignoreRequests = 1000;
   StartReceiver(options);
   const fs::path rom = dir_ / "rom.bin";
   const Bytes image = RomImage(kRomMagicT, 0, 0x07);
   WriteBytes(rom, image.data(), image.size());
-  std::thread interrupter([this] {
-    if (receiver_->WaitForCodes(CODE_SOFTWARE, 2, 5000)) ::kill(::getpid(), SIGINT);
-  });
-  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}),
-            kExitStopped)
-      << output_;
-  interrupter.join();
-  EXPECT_NE(output_.find("You want to stop the upgrade procedure?"), std::string::npos) << output_;
-  EXPECT_NE(output_.find("Closing Connection..."), std::string::npos);
-  EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, 1, 3000));
+  struct Case {
+    const char* name;
+    int signal;  // 0: standard output is a pipe nobody reads
+    bool asks;   // Ctrl-C is the Cancel button; the rest leave nobody to answer
+  };
+  int announces = 0;
+  int aborts = 0;
+  for (const Case c : {Case{"SIGINT", SIGINT, true}, Case{"SIGTERM", SIGTERM, false}, Case{"SIGHUP", SIGHUP, false},
+                       Case{"closed output", 0, false}}) {
+    SCOPED_TRACE(c.name);
+    std::FILE* out = nullptr;
+    if (c.signal == 0) {
+      int pipeFds[2];
+      ASSERT_EQ(::pipe(pipeFds), 0);
+      ::close(pipeFds[0]);
+      out = ::fdopen(pipeFds[1], "w");
+      ASSERT_NE(out, nullptr);
+    }
+    announces += 2;
+    std::thread stopper([&] {
+      if (c.signal != 0 && receiver_->WaitForCodes(CODE_SOFTWARE, announces, 5000)) ::kill(::getpid(), c.signal);
+    });
+    EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}, out),
+              kExitStopped)
+        << output_ << errors_;
+    stopper.join();
+    if (c.signal != 0) {
+      EXPECT_EQ(output_.find("You want to stop the upgrade procedure?") != std::string::npos, c.asks) << output_;
+      EXPECT_NE(output_.find("Closing Connection..."), std::string::npos);
+    }
+    EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, ++aborts, 3000));
+    const auto codes = receiver_->CodesReceived();
+    announces = static_cast<int>(std::count(codes.begin(), codes.end(), CODE_SOFTWARE));
+  }
+}
+
+TEST(ConsoleUi, ErrorsGoToStandardErrorAndARepeatedPortErrorIsShownOnceWithItsCount) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  {
+    ConsoleUi ui(out, err, nullptr, {}, {});
+    ui.SetDevicePath("/dev/ttyS2");
+    ui.ShowStatus("Connecting...");
+    for (int i = 0; i < 5; ++i) ui.ShowSerialError(kSerialErrorCaption, "Input/output error");
+    ui.ShowMessage("Open error", "ERROR");
+    ui.ShowSerialError(kSerialErrorCaption, "Input/output error");
+    const auto done = ResultMessageFor(OperationCode::Upgrade, true);
+    ui.ShowMessage(done->text, done->caption);
+    ui.ShowSerialError(kSerialErrorCaption, "No such file or directory");
+    ui.ShowSerialError(kSerialErrorCaption, "No such file or directory");
+    ui.FinishLine();
+  }
+  const std::string box = "[Serial Communication Device Error] /dev/ttyS2: ";
+  EXPECT_EQ(Contents(err), box + "Input/output error\n" + box + "Input/output error (repeated: 5 times in all)\n" +
+                               "[ERROR] Open error\n" + box + "Input/output error\n" + box +
+                               "No such file or directory\n" + box +
+                               "No such file or directory (repeated: 2 times in all)\n");
+  const std::string output = Contents(out);
+  EXPECT_EQ(output.rfind("Connecting...\n[Upgrade] The software transfered to receiver OK.", 0), 0u) << output;
 }
 
 }  // namespace
