@@ -297,10 +297,10 @@ bool SerialLine::DrainWithinWriteLimit() {
   const bool limited = writeLimits_.multiplier != 0 || writeLimits_.constant != 0;
   int queued = 0;
   // A device that cannot say what it holds is gone: nothing of it will leave.
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return false;
   if (limited) {
-    const auto ms = static_cast<std::uint64_t>(writeLimits_.multiplier) * static_cast<std::uint64_t>(std::max(queued, 0)) +
-                    writeLimits_.constant;
+    const std::uint64_t ms = static_cast<std::uint64_t>(writeLimits_.multiplier) * static_cast<std::uint64_t>(queued) +
+                             writeLimits_.constant;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     const std::uint32_t baud = Baud();
     while (queued > 0) {

@@ -173,8 +173,9 @@ TEST_F(Cli, HelpAndUsageErrors) {
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos) << command;
   }
   const std::vector<std::vector<std::string>> usage = {
-      {}, {"compile"}, {"compile", "only-one"}, {"print", "a", "b", "c"}, {"frobnicate"}, {"compile", "--bogus", "a", "b"},
-      {"upgrade", "rom.bin"}, {"upgrade", "--mode", "5", "rom.bin"}, {"connect", "--port", "0"}};
+      {}, {"compile"}, {"compile", "only-one"}, {"print", "a", "b", "c"}, {"frobnicate"},
+      {"compile", "--bogus", "a", "b"}, {"upgrade", "rom.bin"}, {"upgrade", "--mode", "5", "rom.bin"},
+      {"connect", "--port", "0"}};
   for (const auto& args : usage) {
     r = Run(args);
     EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args[0]);
