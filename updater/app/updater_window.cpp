@@ -184,7 +184,7 @@ void UpdaterWindow::BuildControls() {
     statusList_->setPalette(palette);
   }
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  statusList_->setMinimumSize(em * 22, fontMetrics().lineSpacing() * 12);
+  statusList_->setMinimumSize(em * 26, fontMetrics().lineSpacing() * 14);
 
   progress_ = new QProgressBar(central);
   progress_->setObjectName(QStringLiteral("progress"));

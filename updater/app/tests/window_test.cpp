@@ -100,12 +100,15 @@ class BoxAnswerer : public QObject {
     timer_.start();
   }
 
-  // Answers to Yes/No questions in order (No when none is left); OK boxes
-  // are accepted.  Paths for the file chooser in order (cancel when none).
+  // Answers to Yes/No questions in order (No when none is left; NoButton
+  // leaves the question open for the window to close, and answers No only
+  // after 10 s).  OK boxes are accepted.  Paths for the file chooser in
+  // order (cancel when none).
   std::deque<QMessageBox::StandardButton> answers;
   std::deque<QString> files;
   std::vector<Seen> seen;
   QStringList chooserFilters;
+  bool heldTooLong = false;  // a question left open was never closed by the window
 
   QStringList Texts() const {
     QStringList texts;
@@ -117,14 +120,27 @@ class BoxAnswerer : public QObject {
   void Look() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
-      seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                      !box->iconPixmap().isNull()});
-      if (box->standardButtons() & QMessageBox::Yes) {
+      if (box != held_) {
+        seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                        !box->iconPixmap().isNull()});
+      }
+      if (!(box->standardButtons() & QMessageBox::Yes)) {
+        box->buttons().constFirst()->click();
+        return;
+      }
+      if (box != held_) {
+        held_ = nullptr;
         const auto answer = answers.empty() ? QMessageBox::No : answers.front();
         if (!answers.empty()) answers.pop_front();
+        if (answer == QMessageBox::NoButton) {
+          held_ = box;
+          heldSince_.start();
+          return;
+        }
         box->button(answer)->click();
-      } else {
-        box->buttons().constFirst()->click();
+      } else if (heldSince_.elapsed() > 10000) {
+        heldTooLong = true;
+        box->button(QMessageBox::No)->click();
       }
     } else if (auto* chooser = qobject_cast<QFileDialog*>(modal); chooser != nullptr && chooser->isVisible()) {
       chooserFilters = chooser->nameFilters();
@@ -138,6 +154,8 @@ class BoxAnswerer : public QObject {
     }
   }
 
+  QPointer<QMessageBox> held_;
+  QElapsedTimer heldSince_;
   QTimer timer_;
 };
 
@@ -272,6 +290,7 @@ class WindowTest : public QObject {
   void sendFromWindowWithCompletionTicks();
   void stopAnsweredNoThenYesDuringSend();
   void realSecondsTimerAndCloseWhileStopping();
+  void workerEndingWhileAskedClosesTheQuestion();
   void receiveFromWindow();
   void updateFromWindowBeforeAnySend();
   void stopCutsShortUpdateWaitAndWindowOutlivesNoWorker();
@@ -544,6 +563,26 @@ void WindowTest::realSecondsTimerAndCloseWhileStopping() {
   QCOMPARE(Lines(window).mid(Lines(window).size() - 3),
            (QStringList{QStringLiteral("Подождите ............."), kError, QStringLiteral("Отменено!")}));
   QVERIFY(!QFile::exists(Path("r.wdb")));
+}
+
+void WindowTest::workerEndingWhileAskedClosesTheQuestion() {
+  WriteFile(Path("s.wdb"), Pattern(200000, 2));
+  WindowOptions options = TestOptions();
+  options.portTimings.transfer.read = {100, 100, 0};  // 0.5 s for the model token
+  SilentLine line(1);
+  BoxAnswerer answerer;
+  answerer.answers = {QMessageBox::NoButton};
+  UpdaterWindow window(options);
+  window.TakeFile(Path("s.wdb"));
+  window.StartOperation();
+  // Returns when the question is closed: by the window, at the worker's end.
+  window.StopOperation();
+  QVERIFY(!answerer.heldTooLong);
+  QVERIFY(WaitForEnd(window));
+  QVERIFY(window.Idle() && !window.Busy() && !Find<QPushButton>(window, "stopButton")->isEnabled());
+  QVERIFY(!window.Flags().cancelRequested.load());
+  QVERIFY(!Lines(window).contains(QStringLiteral("Подождите .............")));
+  QCOMPARE(Lines(window).constLast(), kError);
 }
 
 void WindowTest::receiveFromWindow() {
