@@ -192,6 +192,7 @@ void TokenReceiver::AcceptSettings(TokenSession& session) {
       return;
     }
     session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    if (options_.onItem) options_.onItem(static_cast<int>(i));
     Send("2ACK3");
   }
   session.completed = Completion(session);
@@ -219,6 +220,7 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
   for (std::size_t a = 0; a < blocks; ++a) {
     const std::size_t offset = a * kBlock;
     const std::size_t length = std::min(kBlock, image.size() - offset);
+    if (options_.onItem) options_.onItem(static_cast<int>(a));
     const bool faulty = static_cast<int>(a) == options_.faultBlock;
     std::uint32_t crc = common::Crc32(image.data() + offset, length);
     if (faulty && options_.fault == TokenFault::kBadCrc) crc ^= 0x00000001;
@@ -314,6 +316,7 @@ void TokenReceiver::AcceptSoftware(TokenSession& session) {
     }
     session.recordLengths.push_back(length);
     session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    if (options_.onItem) options_.onItem(static_cast<int>(session.recordLengths.size() - 1));
     Send("2ACK3");
     if (!ReadToken(token, session) || token != "2NXT3") return;
   }

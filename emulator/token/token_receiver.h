@@ -50,6 +50,10 @@ struct TokenOptions {
   // Called on the session's thread just before completion token `stage`
   // (0, 1, 2) goes out, after its delay.
   std::function<void(int stage)> beforeStage;
+  // Called on the session's thread for block or record `item` (from 0):
+  // accepting, when its data has come and before it is acknowledged;
+  // serving, before the block goes out.
+  std::function<void(int item)> onItem;
   // Longest wait for the tool's next bytes inside a session; negative: no limit.
   std::chrono::milliseconds patience{10000};
 };

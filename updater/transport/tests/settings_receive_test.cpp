@@ -78,7 +78,7 @@ TEST(ReceiveSettings, ShortImageCreatesNoFile) {
 TEST(ReceiveSettings, StopBetweenBlocksSendsDerTwice) {
   TempDir dir;
   Rig rig(Mode::MODE_RECEIVE, Serving(Pattern(200000)));
-  rig.host.Flags().cancelRequested = true;
+  rig.stopAtItem = 2;
   EXPECT_EQ(ReceiveSettings(rig.MakeJob(dir.File("r.wdb")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_TRUE(rig.Finish().aborted);
   const Bytes second = rig.pty.Read(5, 2000);

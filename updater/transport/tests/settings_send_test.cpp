@@ -116,13 +116,13 @@ TEST(SendSettings, StopBetweenBlocksAbortsWithDer) {
   TempDir dir;
   WriteFile(dir.File("s.wdb"), Pattern(200000));
   Rig rig(Mode::MODE_SEND, Accepting());
-  rig.host.Flags().cancelRequested = true;  // confirmed before the first block went out
+  rig.stopAtItem = 2;  // confirmed while block 2 goes out
   EXPECT_EQ(SendSettings(rig.MakeJob(dir.File("s.wdb")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........", kOk, "Передача настроек...", "Стоп!........",
                                             kError, "Отменено!"));
   const auto& session = rig.Finish();
   EXPECT_TRUE(session.aborted);
-  EXPECT_EQ(session.received.size(), 256u);
+  EXPECT_EQ(session.received.size(), 3 * 256u);
   EXPECT_FALSE(rig.host.Flags().cancelRequested.load());  // reset by the common end
 }
 
