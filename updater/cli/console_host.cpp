@@ -84,8 +84,9 @@ void ConsoleHost::SetSecondsText(const std::string& text) {
 void ConsoleHost::ShowMessage(const std::string& text) { Print("* " + text); }
 
 void ConsoleHost::StartTimer(TimerId id) {
-  Flags().secondsCounter.store(0);
-  timers_.Start(id);
+  // Exclusive of a tick: one that ran into its limit as the worker restarted
+  // the timer would otherwise stop the new timer, and the counter with it.
+  timers_.Start(id, [this] { Flags().secondsCounter.store(0); });
 }
 
 void ConsoleHost::StopTimers() { timers_.StopAll(); }

@@ -43,6 +43,10 @@ class WorkerHost {
   virtual void ShowMessage(const std::string& text) = 0;
   // Starts a one-second timer whose ticks run TimerTick(); starting either
   // timer sets secondsCounter to 0 (the host must do so before returning).
+  // A start and a tick never overlap: a tick running when the start comes
+  // ends first, so that its stop (at the limit) cannot cancel the new timer.
+  // On the window thread that holds by itself; a host whose ticks run on a
+  // thread of their own must make it so.
   virtual void StartTimer(TimerId id) = 0;
   // Stops both timers.
   virtual void StopTimers() = 0;
