@@ -182,6 +182,11 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
   }
 }
 
+std::string UpdaterPort::FailureText(const std::string& portName) const {
+  const std::string device = common::ResolvePortName(portName);
+  return portName + (device == portName ? "" : " (" + device + ")") + ": " + LastErrorText();
+}
+
 bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received) {
   if (received >= kTokenSize &&
       std::equal(kTokenUpdateReady.begin(), kTokenUpdateReady.end(), group)) {

@@ -108,6 +108,9 @@ class UpdaterPort {
 
   // The system's text of the latest failure.
   std::string LastErrorText() const { return line_.LastErrorText(); }
+  // The port's name, its device where that differs, and LastErrorText():
+  // "COM3 (/dev/ttyS2): Permission denied".
+  std::string FailureText(const std::string& portName) const;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -17,6 +17,15 @@ enum class TimerId { SECONDS_TIMER = 1, COMPLETION_TIMER = 2 };
 
 enum class Mode { MODE_SEND, MODE_RECEIVE, MODE_UPDATE };
 
+// What kind of failure ended an operation, for hosts that tell more than the
+// status lines do (the command line: its exit code, and the reason on
+// standard error).
+enum class Failure {
+  kFile,         // the file could not be opened, read or written
+  kRefusedFile,  // the file is not what the operation takes
+  kPort,         // the port could not be opened or set up
+};
+
 // State shared between the window thread and the worker.
 struct SharedFlags {
   std::atomic<bool> cancelRequested{false};  // a confirmed stop the worker must honour
@@ -53,6 +62,13 @@ class WorkerHost {
   // The window's share of the common end of a worker: disable the stop
   // button, clear busy, set idle.
   virtual void WorkerEnded() = 0;
+  // The operation is failing for this reason (the system's text, naming the
+  // file or port).  Comes before the common end; the status lines are the
+  // operation's own.  The window has no use for it.
+  virtual void ReportFailure(Failure kind, const std::string& reason) {
+    static_cast<void>(kind);
+    static_cast<void>(reason);
+  }
 
  private:
   SharedFlags& flags_;

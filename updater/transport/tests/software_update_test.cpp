@@ -226,13 +226,17 @@ TEST(UpdateSoftware, MissingFileAndMissingDevice) {
     UpdaterPort port;
     EXPECT_EQ(UpdateSoftware(Job{dir.File("none.wsw"), "/dev/null", 0}, port, host), Outcome::kFailed);
     EXPECT_THAT(host.Lines(), ElementsAre("[Ошибка!] : Файл"));
+    EXPECT_THAT(host.Failures(),
+                ElementsAre(std::pair(Failure::kFile, dir.File("none.wsw") + ": No such file or directory")));
     EXPECT_EQ(host.Ended(), 1);
   }
   WriteFile(dir.File("u.wsw"), MakeWsw({}));
   RecordingHost host(Mode::MODE_UPDATE);
   UpdaterPort port;
   EXPECT_EQ(UpdateSoftware(Job{dir.File("u.wsw"), dir.File("no-tty"), 0}, port, host), Outcome::kFailed);
-  EXPECT_THAT(host.Lines(), ElementsAre("Ошибка!>> COM Порт", "Проверьте эти параметры. ",
+  const std::string failure = dir.File("no-tty") + ": No such file or directory";
+  EXPECT_THAT(host.Failures(), ElementsAre(std::pair(Failure::kPort, failure)));
+  EXPECT_THAT(host.Lines(), ElementsAre("Ошибка!>> COM Порт " + failure, "Проверьте эти параметры. ",
                                         "Скорость:115200bps Оптимально ", "Четность:нет четности", "Биты данных:8 бит ",
                                         "Стоповый бит:1", "Управл. потоком:Нет"));
 }
