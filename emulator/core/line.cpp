@@ -4,7 +4,11 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace emulator {
@@ -21,6 +25,13 @@ Line::Line(const Options& options) : options_(options) {
     return;
   }
   devicePath_ = pty_.SlavePath();
+  // Opened before the watch begins, so that only the tool's opens count.
+  deviceFd_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (deviceFd_ < 0 || watchFd_ < 0 || ::inotify_add_watch(watchFd_, pty_.SlavePath().c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    error_ = "cannot watch " + pty_.SlavePath() + ": " + std::strerror(errno);
+    return;
+  }
   if (options_.linkPath.empty()) return;
   struct stat st {};
   if (::lstat(options_.linkPath.c_str(), &st) == 0) {
@@ -40,6 +51,41 @@ Line::Line(const Options& options) : options_(options) {
 
 Line::~Line() {
   if (madeLink_) ::unlink(options_.linkPath.c_str());
+  if (watchFd_ >= 0) ::close(watchFd_);
+  if (deviceFd_ >= 0) ::close(deviceFd_);
+}
+
+void Line::CountToolEvents() {
+  if (watchFd_ < 0) return;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t r = ::read(watchFd_, buffer, sizeof buffer);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return;
+    for (const char* p = buffer; p < buffer + r;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(p);
+      if (event->mask & IN_OPEN) ++opens_;
+      if (event->mask & IN_CLOSE) ++closes_;
+      p += sizeof(inotify_event) + event->len;
+    }
+  }
+}
+
+std::uint64_t Line::ToolOpens() {
+  CountToolEvents();
+  return opens_;
+}
+
+std::uint64_t Line::ToolCloses() {
+  CountToolEvents();
+  return closes_;
+}
+
+void Line::ForgetTool() {
+  if (deviceFd_ < 0) return;
+  // A real port's driver drops its input queue at the last close.
+  ::tcflush(deviceFd_, TCIFLUSH);
+  ::ioctl(deviceFd_, TIOCNXCL);
 }
 
 std::chrono::steady_clock::duration Line::LineTime(std::size_t bytes) const {

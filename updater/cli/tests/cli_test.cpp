@@ -47,6 +47,20 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A software file with one record per payload length.
+Bytes MakeWsw(const std::vector<std::uint32_t>& lengths) {
+  Bytes file = {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(lengths.size()), 0, 0, 0, 0};
+  for (std::size_t index = 0; index < lengths.size(); ++index) {
+    const std::uint32_t length = lengths[index];
+    const Bytes header = {0x5A, 0x5A, 0, static_cast<std::uint8_t>(index), 1, 2, 3, 4, 0, 0,
+                          static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    file.insert(file.end(), header.begin(), header.end());
+    const Bytes payload = Pattern(length + 4, static_cast<unsigned>(index));
+    file.insert(file.end(), payload.begin(), payload.end());
+  }
+  return file;
+}
+
 std::string ReadText(const std::string& path) {
   const Bytes bytes = ReadFile(path);
   return std::string(bytes.begin(), bytes.end());
@@ -119,10 +133,10 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  // Starts the emulator for one session and waits for its device link.
-  std::unique_ptr<Process> StartEmulator(std::vector<std::string> extra) {
-    std::vector<std::string> args = {RECEIVER_EMULATOR, "updater", "--link", Tty(), "--sessions", "1",
-                                     "--store", dir_ + "/out", "--patience", "20000"};
+  // Starts the emulator for `sessions` sessions and waits for its device link.
+  std::unique_ptr<Process> StartEmulator(std::vector<std::string> extra, int sessions = 1) {
+    std::vector<std::string> args = {RECEIVER_EMULATOR, "updater", "--link", Tty(), "--sessions",
+                                     std::to_string(sessions), "--store", dir_ + "/out", "--patience", "20000"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto emulator = std::make_unique<Process>(args, dir_ + "/emulator.log");
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(Tty()); })) << ReadText(dir_ + "/emulator.log");
@@ -168,15 +182,7 @@ TEST_F(CliTest, ReceivesTheReceiversImageIntoAnEqualFile) {
 }
 
 TEST_F(CliTest, UpdatesFromAMultiRecordFileThatTheReceiverGetsUnchanged) {
-  Bytes file = {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
-  for (std::uint8_t index = 0; index < 3; ++index) {
-    const std::uint32_t length = 1000u * (index + 1) + index;
-    const Bytes header = {0x5A, 0x5A, 0, index, 1, 2, 3, 4, 0, 0, static_cast<std::uint8_t>(length >> 8),
-                          static_cast<std::uint8_t>(length)};
-    file.insert(file.end(), header.begin(), header.end());
-    const Bytes payload = Pattern(length + 4, index);
-    file.insert(file.end(), payload.begin(), payload.end());
-  }
+  const Bytes file = MakeWsw({1000, 2001, 3002});
   WriteFile(File("u.wsw"), file);
   auto emulator = StartEmulator({"--role", "update"});
   EXPECT_EQ(RunCli({"update", File("u.wsw"), "--device", Tty()}), 0) << ReadText(Output());
@@ -270,6 +276,26 @@ TEST_F(CliTest, CtrlCAsksAndStopsAWaitingUpdate) {
   EXPECT_NE(output.find("Вы хотите отменить Обновление?"), std::string::npos) << output;
   EXPECT_NE(output.find("Подождите ............."), std::string::npos);
   EXPECT_NE(output.find("Ошибка!>>Подключение."), std::string::npos);
+}
+
+// Ctrl-C while the records go out to a paced receiver: the record in
+// progress is still acknowledged and the update ends without an error line;
+// the receiver's session ends with the tool, and the next update goes through.
+TEST_F(CliTest, CtrlCDuringTheRecordsEndsCleanlyAndTheReceiverTakesTheNextUpdate) {
+  WriteFile(File("big.wsw"), MakeWsw(std::vector<std::uint32_t>(20, 4000)));
+  const Bytes small = MakeWsw({100});
+  WriteFile(File("small.wsw"), small);
+  auto emulator = StartEmulator({"--role", "update", "--paced"}, 2);
+  Process cli({UPDATER_CLI, "update", File("big.wsw"), "--device", Tty()}, Output());
+  ASSERT_TRUE(WaitFor([&] { return OutputHas(" Получение... "); })) << ReadText(Output());
+  cli.Signal(SIGINT);  // no terminal to answer on: taken as yes
+  EXPECT_EQ(cli.Wait(), 130);
+  EXPECT_TRUE(OutputHas("Подождите ............."));
+  EXPECT_FALSE(OutputHas("Ошибка!")) << ReadText(Output());
+  EXPECT_EQ(RunCli({"update", File("small.wsw"), "--device", Tty()}), 0) << ReadText(Output());
+  EXPECT_EQ(emulator->Wait(), 1);  // the first session did not complete
+  EXPECT_EQ(ReadFile(File("out/software-2.wsw")), small);
+  EXPECT_NE(ReadText(dir_ + "/emulator.log").find("the tool closed the line"), std::string::npos);
 }
 
 }  // namespace
