@@ -30,10 +30,11 @@ class Line {
     bool paced = false;    // take the line time of every byte
   };
 
-  // Opens the pty and makes the link (replacing an existing symbolic link,
-  // never a file).  Ok() tells whether both worked.
+  // Opens the pty and makes the link.  A path that another live emulator
+  // serves is refused; a symbolic link left there by one that is gone is
+  // replaced, a file never.  Ok() tells whether all this worked.
   explicit Line(const Options& options);
-  ~Line();  // removes the link it made
+  ~Line();  // removes the link it made, if it still leads to this line
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
 
@@ -79,6 +80,7 @@ class Line {
   std::string devicePath_;
   std::string error_;
   bool madeLink_ = false;
+  int pathHold_ = -1;  // a socket bound to a name made from the link's path: held while this line serves it
   int deviceFd_ = -1;  // the emulator's own descriptor of the device, for ForgetTool
   int watchFd_ = -1;   // inotify: opens and closes of the device
   std::uint64_t opens_ = 0;
