@@ -107,6 +107,11 @@ int Run(const Settings& s) {
         return 2;
       }
       options.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (options.image.size() > kLargestServedImage) {
+        std::fprintf(stderr, "%s: %zu bytes; a settings image has at most %zu (65535 blocks of 256)\n",
+                     s.imageFile.c_str(), options.image.size(), kLargestServedImage);
+        return 2;
+      }
     }
   }
 

@@ -238,6 +238,10 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
   if (!ReadToken(token, session) || token != "2NXT3") return;
 
   const std::vector<std::uint8_t>& image = options_.image;
+  if (image.size() > kLargestServedImage) {
+    session.error = "image too large for the header's block count";
+    return;
+  }
   const std::size_t blocks = (image.size() + kBlock - 1) / kBlock;
   std::vector<std::uint8_t> header = {0x55, 0x55, 0x01, 0x0A};
   Put16(header, static_cast<std::uint16_t>(blocks));

@@ -37,13 +37,17 @@ enum class TokenFault {
   kNoHeaderAck,     // never acknowledges the settings or software header
 };
 
+// The largest settings image a receiver can serve: the header counts its
+// 256-byte blocks in 16 bits.
+inline constexpr std::size_t kLargestServedImage = 0xFFFF * 256;
+
 struct TokenOptions {
   TokenRole role = TokenRole::kAcceptSettings;
   std::string modelToken = "DB4EU";
   // Five bytes the receiver announces a software update with (may hold a zero byte).
   std::string announcement = "UP2SW";
   std::chrono::milliseconds announceInterval{100};
-  // The image served to a tool that receives settings.
+  // The image served to a tool that receives settings (kLargestServedImage at most).
   std::vector<std::uint8_t> image;
   TokenFault fault = TokenFault::kNone;
   int faultBlock = 1;

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <future>
 #include <string>
@@ -12,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/serial_line.h"
@@ -124,6 +129,25 @@ TEST(TokenReceiver, PatienceCountsOnceTheToolHasCome) {
   Tool tool(line.DevicePath());  // comes, and says nothing
   ASSERT_EQ(session.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(session.get().error, "the tool fell silent");
+}
+
+// A served image whose 256-byte blocks the header's 16-bit count cannot
+// count is refused when the emulator starts, before any line appears.
+TEST(TokenReceiver, AnImageTooLargeForTheBlockCountIsRefusedAtStart) {
+  const auto dir = std::filesystem::temp_directory_path() / ("emu-image-" + std::to_string(::getpid()));
+  std::filesystem::create_directory(dir);
+  const std::string image = (dir / "image.bin").string();
+  std::ofstream(image).close();
+  std::filesystem::resize_file(image, emulator::kLargestServedImage + 1);
+  const std::string command = std::string(RECEIVER_EMULATOR) + " updater --role receive --image " + image + " " +
+                              (dir / "tty").string() + " 2>" + (dir / "err").string();
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  std::ifstream err(dir / "err");
+  const std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("16776961 bytes; a settings image has at most 16776960"), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "tty")));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
