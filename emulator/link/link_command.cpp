@@ -11,6 +11,7 @@
 #include "emulator/core/line.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "torvix/link/link_frame.h"
 
 namespace emulator {
 namespace {
@@ -58,6 +59,12 @@ int Run(LinkSettings& s) {
   }
   s.receiver.log = [](const std::string& line) { std::cout << "receiver-emulator: " << line << std::endl; };
 
+  if (s.receiver.faults.damageFrame > 0 && !DownloadDamageShows(s.receiver.downloadBlockSize)) {
+    std::cerr << "receiver-emulator: note: download frames of " << s.receiver.downloadBlockSize
+              << " bytes overflow the 12-bit length field, and the tool takes them without their checksum: "
+                 "--damage-frame shows in a download only with --block-size "
+              << torvix::kMaxPayload << " or less\n";
+  }
   Line line({s.linkPath, s.paced});
   if (!line.Ok()) {
     std::cerr << "receiver-emulator: " << line.Error() << "\n";

@@ -62,10 +62,16 @@ bool LinkReceiver::SendCode(int code) {
   return line_.Send(frame.data(), frame.size());
 }
 
-bool LinkReceiver::SendDataFrame(const std::uint8_t* payload, std::size_t n, bool damage) {
+std::vector<std::uint8_t> ReceiverDataFrame(const std::uint8_t* payload, std::size_t n, bool damaged) {
   std::vector<std::uint8_t> frame = BuildDataFrame(payload, n);
-  if (damage) frame.back() ^= 0x5A;
-  return line_.Send(frame);
+  if (damaged) frame.back() ^= 0x5A;
+  return frame;
+}
+
+bool DownloadDamageShows(std::size_t blockSize) { return blockSize <= kMaxPayload; }
+
+bool LinkReceiver::SendDataFrame(const std::uint8_t* payload, std::size_t n, bool damage) {
+  return line_.Send(ReceiverDataFrame(payload, n, damage));
 }
 
 bool LinkReceiver::AwaitInput(int timeoutMs) {

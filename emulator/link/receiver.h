@@ -39,7 +39,10 @@ struct LinkOptions {
   std::string softwareText = "4.00 emulator";
   int identificationFrames = 1;               // the 96-byte record split into this many frames
   std::vector<std::uint8_t> databaseImage;    // what a read sends (131072 bytes)
-  std::size_t downloadBlockSize = 4096;       // payload per download frame, 1 to 4091
+  // Payload per download frame, 1 to 4096.  Above 4091 the payload and its
+  // CRC overflow the frame's 12-bit length field, and the tool takes such a
+  // frame without checking it (see DownloadDamageShows).
+  std::size_t downloadBlockSize = 4096;
   LinkFaults faults;
   int baudWaitMs = 3000;     // how long the tool may take to come back at 19200 bit/s
   int replyTimeoutMs = 10000;  // how long the tool may take to answer within an exchange
@@ -111,6 +114,13 @@ inline constexpr std::size_t kIdentificationTextOffset = 32;
 inline constexpr std::size_t kIdentificationFieldSize = 32;
 inline constexpr std::size_t kDatabaseSize = 131072;
 inline constexpr std::uint32_t kDownloadBaud = 19200;
+
+// A data frame as this receiver sends it, with a wrong CRC when `damaged`.
+std::vector<std::uint8_t> ReceiverDataFrame(const std::uint8_t* payload, std::size_t n, bool damaged);
+
+// Whether the tool notices a damaged download frame of `blockSize` payload
+// bytes: only up to the largest payload whose CRC the length field covers.
+bool DownloadDamageShows(std::size_t blockSize);
 
 // The 96-byte identification record for these texts (each cut to 31 characters).
 std::vector<std::uint8_t> IdentificationRecord(const std::string& hardwareText, const std::string& softwareText);

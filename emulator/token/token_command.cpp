@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "emulator/token/token_receiver.h"
 
@@ -27,7 +26,7 @@ struct Settings {
   int faultBlock = 1;
   std::vector<int> delaysMs = {0, 0, 0};
   int sessions = 0;
-  int patienceMs = -1;
+  int patienceMs = 60000;
 };
 
 const std::map<std::string, TokenRole> kRoles = {
@@ -51,7 +50,8 @@ const std::map<std::string, TokenFault> kFaults = {
 // every limit Updater allows.
 constexpr int kSlowStageMs = 101000;
 // Longest wait, after the last session, for the tool to close the line.
-constexpr std::chrono::seconds kLingerLimit{10};
+constexpr std::chrono::milliseconds kLingerLimit{10000};
+constexpr std::chrono::milliseconds kNoLimit{-1};
 
 // The receiver a signal stops; set while sessions run.
 std::atomic<TokenReceiver*> running{nullptr};
@@ -107,6 +107,11 @@ int Run(const Settings& s) {
         return 2;
       }
       options.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (options.image.size() > kLargestServedImage) {
+        std::fprintf(stderr, "%s: %zu bytes; a settings image has at most %zu (65535 blocks of 256)\n",
+                     s.imageFile.c_str(), options.image.size(), kLargestServedImage);
+        return 2;
+      }
     }
   }
 
@@ -115,9 +120,6 @@ int Run(const Settings& s) {
     std::fprintf(stderr, "%s\n", line.Error().c_str());
     return 2;
   }
-  // The rate the line has while no tool holds it: our tools put back the
-  // settings they found when they close.
-  const std::uint32_t idleBaud = line.ToolBaud();
   TokenReceiver receiver(line, options);
   running.store(&receiver);
   std::signal(SIGINT, OnStopSignal);
@@ -127,6 +129,8 @@ int Run(const Settings& s) {
 
   bool allCompleted = true;
   for (int n = 1; s.sessions == 0 || n <= s.sessions; ++n) {
+    // A session per tool: the next begins once the last one's tool has let go.
+    if (n > 1 && !receiver.ReleaseLine(kNoLimit)) break;
     const TokenSession session = receiver.RunSession();
     if (receiver.Stopped() && !session.completed) break;
     allCompleted = allCompleted && session.completed;
@@ -141,10 +145,7 @@ int Run(const Settings& s) {
   }
   // Closing the line would throw away what the tool has not read yet (the
   // last completion token of a settings send): wait for it to let go.
-  const auto deadline = std::chrono::steady_clock::now() + kLingerLimit;
-  while (!receiver.Stopped() && line.ToolBaud() != idleBaud && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  receiver.ReleaseLine(kLingerLimit);
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
   running.store(nullptr);
@@ -181,7 +182,10 @@ Command AddTokenCommand(CLI::App& app) {
   sub->add_option("--delays", settings->delaysMs, "Milliseconds before each of the three completion tokens")
       ->expected(3);
   sub->add_option("--sessions", settings->sessions, "Sessions to play, 0 for no limit")->capture_default_str();
-  sub->add_option("--patience", settings->patienceMs, "Longest wait for the tool inside a session, ms (-1: none)")->capture_default_str();
+  sub->add_option("--patience", settings->patienceMs,
+                  "Longest wait for a tool that has come to say something, ms (-1: none); a session also ends "
+                  "when its tool closes the line")
+      ->capture_default_str();
   return Command{sub, [settings] { return Run(*settings); }};
 }
 

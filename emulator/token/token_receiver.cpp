@@ -26,6 +26,8 @@ constexpr std::uint32_t kSettingsBase = 0x7FFB0000;
 constexpr std::chrono::milliseconds kSlice{50};
 // How long the receiver listens for the tool's closing word.
 constexpr std::chrono::milliseconds kClosingWordWait{2000};
+// How often the receiver looks whether the tool has let go of the line.
+constexpr std::chrono::milliseconds kToolPoll{10};
 
 std::uint32_t Be32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -51,11 +53,27 @@ std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
   return image;
 }
 
-bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point start, const char* silence,
-                            TokenSession& session) const {
+bool TokenReceiver::ToolCame() {
+  if (!toolCame_ && line_.ToolOpens() != opensAtStart_) toolCame_ = true;
+  return toolCame_;
+}
+
+bool TokenReceiver::ToolLeft() { return line_.ToolCloses() != closesAtStart_; }
+
+bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point& start, const char* silence,
+                            TokenSession& session) {
   if (stop_.load()) {
     session.error = "stopped";
     return false;
+  }
+  // A tool that went away (a stopped or killed one) comes back no more.
+  if (ToolLeft()) {
+    session.error = "the tool closed the line";
+    return false;
+  }
+  if (!ToolCame()) {
+    start = Clock::now();
+    return true;
   }
   if (options_.patience.count() >= 0 && Clock::now() - start > options_.patience) {
     session.error = silence;
@@ -66,15 +84,20 @@ bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point start, const c
 
 bool TokenReceiver::ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session) {
   out.clear();
-  const auto start = Clock::now();
+  auto start = Clock::now();
   while (out.size() < n) {
-    if (!MayWait(start, "the tool fell silent", session)) return false;
+    // What has come is taken before anything else is looked at.
     const auto part = line_.Receive(n - out.size(), static_cast<int>(kSlice.count()));
-    out.insert(out.end(), part.begin(), part.end());
+    if (!part.empty()) {
+      toolCame_ = true;
+      start = Clock::now();
+      out.insert(out.end(), part.begin(), part.end());
+    }
     if (!line_.Pty().Ok()) {
       session.error = "line gone";
       return false;
     }
+    if (out.size() < n && !MayWait(start, "the tool fell silent", session)) return false;
   }
   return true;
 }
@@ -94,22 +117,26 @@ bool TokenReceiver::Send(const void* data, std::size_t n) {
   return line_.Send(static_cast<const std::uint8_t*>(data), n);
 }
 
-bool TokenReceiver::Pause(std::chrono::milliseconds delay) {
+bool TokenReceiver::Pause(std::chrono::milliseconds delay, TokenSession& session) {
   const auto until = Clock::now() + delay;
-  while (Clock::now() < until) {
-    if (stop_.load()) return false;
+  for (;;) {
+    if (stop_.load()) {
+      session.error = "stopped";
+      return false;
+    }
+    if (ToolLeft()) {
+      session.error = "the tool closed the line";
+      return false;
+    }
+    if (Clock::now() >= until) return true;
     std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, until - Clock::now()));
   }
-  return !stop_.load();
 }
 
 bool TokenReceiver::Completion(TokenSession& session) {
   static const char* const kStages[] = {"2DLD3", "2DBD3", "2DVD3"};
   for (int stage = 0; stage < 3; ++stage) {
-    if (!Pause(options_.stageDelays[stage])) {
-      session.error = "stopped";
-      return false;
-    }
+    if (!Pause(options_.stageDelays[stage], session)) return false;
     if (options_.beforeStage) options_.beforeStage(stage);
     if (!Send(kStages[stage])) {
       session.error = "line gone";
@@ -121,6 +148,9 @@ bool TokenReceiver::Completion(TokenSession& session) {
 
 TokenSession TokenReceiver::RunSession() {
   TokenSession session;
+  opensAtStart_ = line_.ToolOpens();
+  closesAtStart_ = line_.ToolCloses();
+  toolCame_ = false;
   if (options_.fault == TokenFault::kSilent) {
     // Hears everything, answers nothing, until stopped or out of patience.
     std::vector<std::uint8_t> ignored;
@@ -192,6 +222,7 @@ void TokenReceiver::AcceptSettings(TokenSession& session) {
       return;
     }
     session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    if (options_.onItem) options_.onItem(static_cast<int>(i));
     Send("2ACK3");
   }
   session.completed = Completion(session);
@@ -207,6 +238,10 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
   if (!ReadToken(token, session) || token != "2NXT3") return;
 
   const std::vector<std::uint8_t>& image = options_.image;
+  if (image.size() > kLargestServedImage) {
+    session.error = "image too large for the header's block count";
+    return;
+  }
   const std::size_t blocks = (image.size() + kBlock - 1) / kBlock;
   std::vector<std::uint8_t> header = {0x55, 0x55, 0x01, 0x0A};
   Put16(header, static_cast<std::uint16_t>(blocks));
@@ -219,6 +254,7 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
   for (std::size_t a = 0; a < blocks; ++a) {
     const std::size_t offset = a * kBlock;
     const std::size_t length = std::min(kBlock, image.size() - offset);
+    if (options_.onItem) options_.onItem(static_cast<int>(a));
     const bool faulty = static_cast<int>(a) == options_.faultBlock;
     std::uint32_t crc = common::Crc32(image.data() + offset, length);
     if (faulty && options_.fault == TokenFault::kBadCrc) crc ^= 0x00000001;
@@ -254,13 +290,26 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
 bool TokenReceiver::Announce(TokenSession& session) {
   // A full line (nobody reading) skips an announcement instead of blocking:
   // the tool discards what waits when it opens.
-  const auto start = Clock::now();
+  auto start = Clock::now();
   for (;;) {
     if (!MayWait(start, "no tool answered the announcement", session)) return false;
     const std::string& text = options_.announcement;
     [[maybe_unused]] const auto ignored = ::write(line_.Pty().MasterFd(), text.data(), text.size());
-    if (line_.Pty().WaitReadable(static_cast<int>(options_.announceInterval.count()))) return true;
+    if (line_.Pty().WaitReadable(static_cast<int>(options_.announceInterval.count()))) {
+      toolCame_ = true;
+      return true;
+    }
   }
+}
+
+bool TokenReceiver::ReleaseLine(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (ToolCame() && !ToolLeft()) {
+    if (stop_.load() || (limit.count() >= 0 && Clock::now() >= deadline)) return false;
+    std::this_thread::sleep_for(kToolPoll);
+  }
+  line_.ForgetTool();
+  return true;
 }
 
 void TokenReceiver::AcceptSoftware(TokenSession& session) {
@@ -314,6 +363,7 @@ void TokenReceiver::AcceptSoftware(TokenSession& session) {
     }
     session.recordLengths.push_back(length);
     session.received.insert(session.received.end(), bytes.begin(), bytes.end());
+    if (options_.onItem) options_.onItem(static_cast<int>(session.recordLengths.size() - 1));
     Send("2ACK3");
     if (!ReadToken(token, session) || token != "2NXT3") return;
   }

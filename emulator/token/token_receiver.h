@@ -3,8 +3,10 @@
 // software update, with the faults a real receiver can show on request.
 //
 // One thread runs sessions (RunSession blocks until the session ends); any
-// thread may call Stop().  Every wait is bounded by `patience` and cut short
-// by Stop().
+// thread may call Stop().  A session waits for its tool as long as it takes;
+// once the tool has come (opened the line or sent a byte), every wait for it
+// is bounded by `patience`, and the session ends when the tool closes the
+// line.  Stop() cuts every wait short.
 #pragma once
 
 #include <array>
@@ -35,13 +37,17 @@ enum class TokenFault {
   kNoHeaderAck,     // never acknowledges the settings or software header
 };
 
+// The largest settings image a receiver can serve: the header counts its
+// 256-byte blocks in 16 bits.
+inline constexpr std::size_t kLargestServedImage = 0xFFFF * 256;
+
 struct TokenOptions {
   TokenRole role = TokenRole::kAcceptSettings;
   std::string modelToken = "DB4EU";
   // Five bytes the receiver announces a software update with (may hold a zero byte).
   std::string announcement = "UP2SW";
   std::chrono::milliseconds announceInterval{100};
-  // The image served to a tool that receives settings.
+  // The image served to a tool that receives settings (kLargestServedImage at most).
   std::vector<std::uint8_t> image;
   TokenFault fault = TokenFault::kNone;
   int faultBlock = 1;
@@ -50,7 +56,11 @@ struct TokenOptions {
   // Called on the session's thread just before completion token `stage`
   // (0, 1, 2) goes out, after its delay.
   std::function<void(int stage)> beforeStage;
-  // Longest wait for the tool's next bytes inside a session; negative: no limit.
+  // Called on the session's thread for block or record `item` (from 0):
+  // accepting, when its data has come and before it is acknowledged;
+  // serving, before the block goes out.
+  std::function<void(int item)> onItem;
+  // Longest wait for the next bytes of a tool that has come; negative: no limit.
   std::chrono::milliseconds patience{10000};
 };
 
@@ -76,6 +86,11 @@ class TokenReceiver {
 
   // Plays one session of the configured role.
   TokenSession RunSession();
+  // After a session: waits until its tool has closed the line (at most
+  // `limit`, negative: no limit; Stop() ends the wait), then leaves the line
+  // as a real port is after a close: nothing left over for the next tool.
+  // False when the tool is still there.
+  bool ReleaseLine(std::chrono::milliseconds limit);
   // Any thread: ends the running or next session at its next wait.
   void Stop() { stop_.store(true); }
   bool Stopped() const { return stop_.load(); }
@@ -84,14 +99,19 @@ class TokenReceiver {
   static std::vector<std::uint8_t> SampleImage(std::size_t size = 200000 + 1234);
 
  private:
-  // False (with the reason in `session`) once stopped, or once the patience
-  // counted from `start` has run out; `silence` names the latter.
-  bool MayWait(std::chrono::steady_clock::time_point start, const char* silence, TokenSession& session) const;
+  // False (with the reason in `session`) once stopped, once the tool has
+  // closed the line, or once the patience counted from `start` has run out
+  // (`silence` names that); until the tool has come, `start` moves on.
+  bool MayWait(std::chrono::steady_clock::time_point& start, const char* silence, TokenSession& session);
+  // Whether the session's tool has come: opened the line or sent something.
+  bool ToolCame();
+  // Whether a tool has closed the line during the session.
+  bool ToolLeft();
   bool ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session);
   bool ReadToken(std::string& token, TokenSession& session);
   bool Send(const void* data, std::size_t n);
   bool Send(const std::string& token) { return Send(token.data(), token.size()); }
-  bool Pause(std::chrono::milliseconds delay);
+  bool Pause(std::chrono::milliseconds delay, TokenSession& session);
   bool Completion(TokenSession& session);
   // Announces a software update every interval until the tool sends something.
   bool Announce(TokenSession& session);
@@ -103,6 +123,10 @@ class TokenReceiver {
   Line& line_;
   TokenOptions options_;
   std::atomic<bool> stop_{false};
+  // The tool's opens and closes when the session began, and whether it came.
+  std::uint64_t opensAtStart_ = 0;
+  std::uint64_t closesAtStart_ = 0;
+  bool toolCame_ = false;
 };
 
 }  // namespace emulator

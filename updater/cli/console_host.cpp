@@ -14,8 +14,9 @@ bool PlainWorthy(const std::string& text) {
 }
 }  // namespace
 
-ConsoleHost::ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, bool terminal)
-    : WorkerHost(flags), mode_(mode), out_(out), terminal_(terminal),
+ConsoleHost::ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
+                         std::function<void()> outputLost)
+    : WorkerHost(flags), mode_(mode), out_(out), err_(err), terminal_(terminal), outputLost_(std::move(outputLost)),
       timers_([this](TimerId id) { TimerTick(*this, id, mode_); }) {}
 
 ConsoleHost::~ConsoleHost() {
@@ -24,14 +25,22 @@ ConsoleHost::~ConsoleHost() {
   ClearBarLocked();
 }
 
+void ConsoleHost::FlushLocked() {
+  if (lost_) return;
+  if (std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  lost_ = true;
+  if (outputLost_) outputLost_();
+}
+
 void ConsoleHost::ClearBarLocked() {
   if (!barShown_) return;
-  std::fputs("\r\033[K", out_);
   barShown_ = false;
+  if (lost_) return;
+  std::fputs("\r\033[K", out_);
 }
 
 void ConsoleHost::DrawBarLocked() {
-  if (!terminal_ || asking_) return;
+  if (!terminal_ || asking_ || lost_) return;
   const int span = std::max(1, high_ - low_);
   const int clamped = std::clamp(position_, low_, high_);
   const int filled = (clamped - low_) * kBarWidth / span;
@@ -40,7 +49,7 @@ void ConsoleHost::DrawBarLocked() {
   bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
   bar += "] " + seconds_;
   std::fputs(bar.c_str(), out_);
-  std::fflush(out_);
+  FlushLocked();
   barShown_ = true;
 }
 
@@ -49,8 +58,8 @@ void ConsoleHost::AddStatusLine(const std::string& line) { Print(line); }
 void ConsoleHost::Print(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBarLocked();
-  std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
+  if (!lost_) std::fprintf(out_, "%s\n", line.c_str());
+  FlushLocked();
   DrawBarLocked();
 }
 
@@ -75,17 +84,18 @@ void ConsoleHost::SetSecondsText(const std::string& text) {
   seconds_ = text;
   if (terminal_) {
     DrawBarLocked();
-  } else if (!text.empty() && PlainWorthy(text)) {
+  } else if (!text.empty() && PlainWorthy(text) && !lost_) {
     std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    FlushLocked();
   }
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) { Print("* " + text); }
 
 void ConsoleHost::StartTimer(TimerId id) {
-  Flags().secondsCounter.store(0);
-  timers_.Start(id);
+  // Exclusive of a tick: one that ran into its limit as the worker restarted
+  // the timer would otherwise stop the new timer, and the counter with it.
+  timers_.Start(id, [this] { Flags().secondsCounter.store(0); });
 }
 
 void ConsoleHost::StopTimers() { timers_.StopAll(); }
@@ -93,19 +103,36 @@ void ConsoleHost::StopTimers() { timers_.StopAll(); }
 void ConsoleHost::WorkerEnded() {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBarLocked();
-  std::fflush(out_);
+  FlushLocked();
+}
+
+void ConsoleHost::ReportFailure(Failure kind, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failure_ = kind;
+  ClearBarLocked();
+  FlushLocked();
+  std::fprintf(err_, "updater-cli: %s\n", reason.c_str());
+  std::fflush(err_);
+  DrawBarLocked();
+}
+
+std::optional<Failure> ConsoleHost::LastFailure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
 }
 
 void ConsoleHost::Ask(const std::string& caption, const std::string& question) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBarLocked();
-  std::fprintf(out_, "%s\n%s [д/н] ", caption.c_str(), question.c_str());
-  std::fflush(out_);
+  if (!lost_) std::fprintf(out_, "%s\n%s [д/н] ", caption.c_str(), question.c_str());
+  FlushLocked();
   asking_ = true;
 }
 
 void ConsoleHost::EndAsk() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!lost_) std::fputs("\n", out_);
+  FlushLocked();
   asking_ = false;
   DrawBarLocked();
 }

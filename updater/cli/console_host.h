@@ -5,10 +5,15 @@
 //
 // Every method may be called from the worker thread, the timers' thread and
 // the main thread (the stop question); output is serialised by one lock.
+// Failure reasons go to the error stream.  Once the output can no longer be
+// written (the reader of a pipe went away), nothing more is written to it
+// and the host says so once through its output-lost callback.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "updater/transport/tick_timers.h"
@@ -18,8 +23,11 @@ namespace updater::cli {
 
 class ConsoleHost : public WorkerHost {
  public:
-  // Writes to `out`; draws the bar when `terminal` is set.
-  ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, bool terminal);
+  // Writes to `out` and `err`; draws the bar when `terminal` is set.
+  // `outputLost` (may be empty) runs once, on the writing thread, when a
+  // write to `out` fails.
+  ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
+              std::function<void()> outputLost = {});
   ~ConsoleHost() override;
 
   void AddStatusLine(const std::string& line) override;
@@ -31,22 +39,34 @@ class ConsoleHost : public WorkerHost {
   void StartTimer(TimerId id) override;
   void StopTimers() override;
   void WorkerEnded() override;
+  // Prints the reason on the error stream and keeps the kind.
+  void ReportFailure(Failure kind, const std::string& reason) override;
+
+  // The kind of the latest failure reported, if any.
+  std::optional<Failure> LastFailure();
 
   // Prints the stop question (caption and question of the mode) and leaves
   // the cursor behind it; Print() writes a line of the console's own.
   void Ask(const std::string& caption, const std::string& question);
-  // The question is answered (or dropped): the bar may be drawn again.
+  // The question is answered (or dropped): ends its line; the bar may be
+  // drawn again.
   void EndAsk();
   void Print(const std::string& line);
 
  private:
   void DrawBarLocked();
   void ClearBarLocked();
+  // Flushes the output; the first failure makes it lost.
+  void FlushLocked();
 
   const Mode mode_;
   std::FILE* const out_;
+  std::FILE* const err_;
   const bool terminal_;
+  const std::function<void()> outputLost_;
   std::mutex mutex_;
+  bool lost_ = false;
+  std::optional<Failure> failure_;
   int low_ = 0, high_ = 100, position_ = 0;
   std::string seconds_;
   bool barShown_ = false;

@@ -1,17 +1,21 @@
 // updater-cli: Updater's three operations from the command line.
 //
-//   updater-cli send FILE.wdb    [--port COMn | --device PATH] [--baud RATE]
-//   updater-cli receive FILE.wdb [--port COMn | --device PATH] [--baud RATE]
-//   updater-cli update FILE.wsw  [--port COMn | --device PATH]
+//   updater-cli send FILE.wdb    [--port COMn | --device PATH] [--baud RATE] [--force]
+//   updater-cli receive FILE.wdb [--port COMn | --device PATH] [--baud RATE] [--force]
+//   updater-cli update FILE.wsw  [--port COMn | --device PATH] [--force]
 //
 // The operation runs on a worker thread exactly as behind the window; the
-// console shows its status lines and progress.  Ctrl-C is the stop button:
-// it asks the mode's question and, on yes, asks the operation to stop at its
-// next safe point.  Exit code 0 only when the operation succeeded.
+// console shows its status lines and progress, and failure reasons on
+// standard error.  Ctrl-C is the stop button: it asks the mode's question
+// and, on yes, asks the operation to stop at its next safe point.  SIGTERM,
+// SIGHUP (a closed terminal) and output nobody reads any more (a closed pipe)
+// stop it the same way without asking.  The exit codes are the table shared
+// with torvix-cli (common/exit_codes.h).
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,7 +25,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/exit_codes.h"
 #include "updater/cli/console_host.h"
+#include "updater/transport/file_checks.h"
 #include "updater/transport/updater_port.h"
 #include "updater/transport/workers.h"
 
@@ -29,16 +35,21 @@ namespace {
 
 using updater::Mode;
 
-// Self-pipe: the signal handler and the worker's end both wake the main thread.
+// Self-pipe: the signal handlers, a lost output and the worker's end all wake
+// the main thread.
 int wakePipe[2] = {-1, -1};
-constexpr char kStopPressed = 's';
+constexpr char kStopPressed = 's';  // Ctrl-C: ask first
+constexpr char kStopNow = 't';      // SIGTERM, SIGHUP, output lost: no one to ask
 constexpr char kWorkerEnded = 'e';
 
-extern "C" void OnInterrupt(int) {
+void Wake(char reason) {
   const int saved = errno;
-  [[maybe_unused]] const auto ignored = ::write(wakePipe[1], &kStopPressed, 1);
+  [[maybe_unused]] const auto ignored = ::write(wakePipe[1], &reason, 1);
   errno = saved;
 }
+
+extern "C" void OnInterrupt(int) { Wake(kStopPressed); }
+extern "C" void OnTerminate(int) { Wake(kStopNow); }
 
 struct Question {
   const char* caption;
@@ -61,8 +72,8 @@ bool IsYes(const std::string& answer) {
   return false;
 }
 
-// Reads one answer line from stdin, or sees the worker end or a second Ctrl-C
-// first.  End of input, or a second Ctrl-C, counts as yes: a stop request
+// Reads one answer line from stdin, or sees the worker end or another stop
+// first.  End of input, or another stop signal, counts as yes: a stop request
 // that cannot be asked about is meant.
 enum class Answer { kYes, kNo, kWorkerEnded };
 Answer ReadAnswer() {
@@ -88,18 +99,34 @@ Answer ReadAnswer() {
   }
 }
 
+int ExitCodeFor(std::optional<updater::Failure> failure) {
+  if (!failure) return common::kExitFailed;
+  switch (*failure) {
+    case updater::Failure::kFile: return common::kExitFile;
+    case updater::Failure::kRefusedFile: return common::kExitRefused;
+    case updater::Failure::kPort: return common::kExitPortNotOpened;
+  }
+  return common::kExitFailed;
+}
+
 int Run(Mode mode, const updater::Job& job) {
   if (::pipe2(wakePipe, O_CLOEXEC) != 0) {
-    std::perror("pipe");
-    return 1;
+    std::perror("updater-cli: pipe");
+    return common::kExitFailed;
   }
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
+  action.sa_handler = OnInterrupt;
   ::sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = OnTerminate;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
+  // A closed pipe on standard output is seen as a failed write instead.
+  ::signal(SIGPIPE, SIG_IGN);
 
   updater::SharedFlags flags;
-  updater::cli::ConsoleHost host(flags, mode, stdout, ::isatty(STDOUT_FILENO) == 1);
+  updater::cli::ConsoleHost host(flags, mode, stdout, stderr, ::isatty(STDOUT_FILENO) == 1,
+                                 [] { Wake(kStopNow); });
   updater::UpdaterPort port;
   std::atomic<updater::Outcome> outcome{updater::Outcome::kFailed};
   std::thread worker([&] {
@@ -108,37 +135,62 @@ int Run(Mode mode, const updater::Job& job) {
       case Mode::MODE_RECEIVE: outcome = updater::ReceiveSettings(job, port, host); break;
       case Mode::MODE_UPDATE: outcome = updater::UpdateSoftware(job, port, host); break;
     }
-    [[maybe_unused]] const auto ignored = ::write(wakePipe[1], &kWorkerEnded, 1);
+    Wake(kWorkerEnded);
   });
 
+  bool stopped = false;
+  // The stop answered yes, as the window does it: flag, line, interrupt.
+  auto stop = [&] {
+    flags.cancelRequested = true;
+    host.AddStatusLine("Подождите .............");
+    if (!stopped) port.Interrupt();
+    stopped = true;
+  };
   for (bool running = true; running;) {
     char c = 0;
     const ssize_t r = ::read(wakePipe[0], &c, 1);
     if (r < 0 && errno == EINTR) continue;
     if (r != 1 || c == kWorkerEnded) break;
+    if (c == kStopNow || stopped) {
+      // Nobody to ask; or asked already: the operation is on its way out.
+      stop();
+      continue;
+    }
     // The stop button: the worker goes on while the question is open.
     const Question question = QuestionFor(mode);
     host.Ask(question.caption, question.text);
     const Answer answer = ReadAnswer();
-    std::fputs("\n", stdout);
     host.EndAsk();
     switch (answer) {
-      case Answer::kYes:
-        flags.cancelRequested = true;
-        host.AddStatusLine("Подождите .............");
-        port.Interrupt();
-        break;
-      case Answer::kNo:
-        flags.cancelRequested = false;
-        break;
-      case Answer::kWorkerEnded:
-        running = false;
-        break;
+      case Answer::kYes: stop(); break;
+      case Answer::kNo: flags.cancelRequested = false; break;
+      case Answer::kWorkerEnded: running = false; break;
     }
   }
   worker.join();
   ::signal(SIGINT, SIG_DFL);
-  return outcome == updater::Outcome::kSucceeded ? 0 : 1;
+  ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
+  if (outcome == updater::Outcome::kSucceeded) return common::kExitOk;
+  if (stopped) return common::kExitStopped;
+  return ExitCodeFor(host.LastFailure());
+}
+
+// Why `file` does not fit `mode`, as the window's file chooser sees it; empty
+// when it fits.
+std::string FileProblem(Mode mode, const std::string& file) {
+  const updater::FileKind kind = updater::ClassifyFileName(file);
+  if (mode == Mode::MODE_UPDATE) {
+    return kind == updater::FileKind::kSoftware ? "" : file + ": the name of a software file contains .wsw";
+  }
+  if (kind != updater::FileKind::kSettings) {
+    return file + ": the name of a settings file contains .wdb or .WDB" +
+           (kind == updater::FileKind::kSoftware ? " and not .wsw" : "");
+  }
+  if (mode == Mode::MODE_SEND && updater::HasSoftwareSignature(file)) {
+    return file + ": begins with 55 AA, as a software file does";
+  }
+  return "";
 }
 
 }  // namespace
@@ -150,6 +202,7 @@ int main(int argc, char** argv) {
   std::string port = "COM1";
   std::string device;
   std::uint32_t baud = updater::kDefaultBaudRate;
+  bool force = false;
 
   auto addCommon = [&](CLI::App* sub, bool withBaud) {
     sub->add_option("FILE", file, "Settings (.wdb) or software (.wsw) file")->required();
@@ -162,6 +215,7 @@ int main(int argc, char** argv) {
           ->check(CLI::IsMember({128000u, 115200u, 19200u, 9600u}))
           ->capture_default_str();
     }
+    sub->add_flag("--force", force, "Take a file whose name or first bytes do not fit the operation");
   };
   CLI::App* send = app.add_subcommand("send", "Send a settings file into the receiver");
   CLI::App* receive = app.add_subcommand("receive", "Receive the receiver's settings into a file");
@@ -169,10 +223,21 @@ int main(int argc, char** argv) {
   addCommon(send, true);
   addCommon(receive, true);
   addCommon(update, false);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help is no error; every other parse failure is a usage error.
+    return app.exit(error) == 0 ? common::kExitOk : common::kExitUsage;
+  }
 
   for (char& c : port) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const updater::Job job{file, device.empty() ? port : device, baud};
   const Mode mode = send->parsed() ? Mode::MODE_SEND : receive->parsed() ? Mode::MODE_RECEIVE : Mode::MODE_UPDATE;
+  // The window refuses such a file when it is chosen; here --force takes it
+  // for the odd file that is right all the same.
+  if (const std::string problem = FileProblem(mode, file); !force && !problem.empty()) {
+    std::fprintf(stderr, "updater-cli: Не тот Файл! %s (--force takes it all the same)\n", problem.c_str());
+    return common::kExitRefused;
+  }
   return Run(mode, job);
 }

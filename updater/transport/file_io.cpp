@@ -1,6 +1,7 @@
 #include "updater/transport/file_io.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,16 +11,26 @@ namespace updater {
 
 InputFile::~InputFile() { Close(); }
 
+bool InputFile::Fail(int error) {
+  error_ = path_ + ": " + std::strerror(error);
+  return false;
+}
+
 bool InputFile::Open(const std::string& path) {
   Close();
+  path_ = path;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
+  if (fd_ < 0) return Fail(errno);
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    return false;
+  int error = 0;
+  if (::fstat(fd_, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   }
-  return true;
+  if (error == 0) return true;
+  Close();
+  return Fail(error);
 }
 
 bool InputFile::Size(std::uint64_t& size) const {
@@ -40,7 +51,7 @@ bool InputFile::Read(void* buffer, std::size_t n, std::size_t& got) {
     } else if (r == 0) {
       break;
     } else if (errno != EINTR) {
-      return false;
+      return Fail(errno);
     }
   }
   return true;

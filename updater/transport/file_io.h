@@ -26,9 +26,15 @@ class InputFile {
   // False on a system error.
   bool Read(void* buffer, std::size_t n, std::size_t& got);
   void Close();
+  // Why the latest Open or Read failed, naming the file.
+  const std::string& Error() const { return error_; }
 
  private:
+  bool Fail(int error);
+
   int fd_ = -1;
+  std::string path_;
+  std::string error_;
 };
 
 // The received settings go through a file that replaces the chosen one only

@@ -22,17 +22,24 @@ constexpr int kSecondStageReads = 11;
 constexpr int kFinalTokenRepeats = 1001;
 // Handshake attempts of a reception.
 constexpr int kReceiveHandshakeAttempts = 2;
+// The most blocks the settings header can count.
+constexpr std::uint64_t kMaxBlocks = 0xFFFF;
 
 int Percentage(std::uint32_t done, std::uint32_t total) {
   return static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
 }
 
-void ReportOpenFailure(OpenResult result, const std::string& portName, WorkerHost& host) {
+void ReportOpenFailure(OpenResult result, const std::string& portName, const UpdaterPort& port,
+                       WorkerHost& host) {
+  host.ReportFailure(Failure::kPort, port.FailureText(portName));
   if (result == OpenResult::kSettingsRefused) {
     host.AddStatusLine("Инициализация  " + portName + " ошибка.");
     return;
   }
-  host.AddStatusLine("Не возможно открыть COM порт     " + portName);
+  // The first line names the port, its device and the system's reason:
+  // refused access, no such device and a port held by another program each
+  // call for something else.
+  host.AddStatusLine("Не возможно открыть COM порт     " + port.FailureText(portName));
   host.AddStatusLine("Проверьте параметры COM  Порта. Не возможно открыть COM порт     ");
   host.AddStatusLine("Скорость порта:115200bps Оптимально");
   host.AddStatusLine("Четность  : нет     ");
@@ -105,13 +112,18 @@ Outcome SendSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   InputFile file;
   std::uint64_t size = 0;
   if (!file.Open(job.fileName) || !file.Size(size)) {
-    host.AddStatusLine("Ошибка! Нет доступа к файлу " + job.fileName);
+    host.ReportFailure(Failure::kFile, file.Error());
+    host.AddStatusLine("Ошибка! Нет доступа к файлу " + file.Error());
     host.AddStatusLine(kLineError);
     return FinishSettings(Outcome::kFailed, port, host);
   }
   const std::uint64_t rounded = RoundUpToBlock(size);
   // Below the smallest image, or more blocks than the header can count.
-  if (size < kSmallestSettingsFile || rounded / kBlockSize > 0xFFFF) {
+  if (size < kSmallestSettingsFile || rounded / kBlockSize > kMaxBlocks) {
+    host.ReportFailure(Failure::kRefusedFile, job.fileName + ": " + std::to_string(size) +
+                                                  " bytes; a settings file has " +
+                                                  std::to_string(kSmallestSettingsFile) + " to " +
+                                                  std::to_string(kMaxBlocks * kBlockSize));
     host.SetSecondsText("");
     host.AddStatusLine("Проверьте Файл! ");
     port.ClosePort();
@@ -125,7 +137,7 @@ Outcome SendSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   host.SetProgressPosition(0);
 
   if (const OpenResult opened = port.OpenTransferPort(job.portName, job.baudRate); opened != OpenResult::kOk) {
-    ReportOpenFailure(opened, job.portName, host);
+    ReportOpenFailure(opened, job.portName, port, host);
     host.AddStatusLine(kLineError);
     return FinishSettings(Outcome::kFailed, port, host);
   }
@@ -150,6 +162,8 @@ Outcome SendSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   if (file.Read(image.get(), size, got) && got == size) {
     host.AddStatusLine("Передача настроек...");
     transferred = TransferBlocks(image.get(), static_cast<std::uint16_t>(rounded / kBlockSize), baseAddress, port, host);
+  } else {
+    host.ReportFailure(Failure::kFile, file.Error().empty() ? job.fileName + ": cut short while read" : file.Error());
   }
   const bool completed = AwaitSendCompletion(transferred, port, host);
   image.reset();
@@ -213,12 +227,20 @@ bool ReceiveBlocks(UpdaterPort& port, WorkerHost& host, std::vector<ReceivedBloc
 
 // Step 14 after a good reception: the file goes in place between the second
 // and the third completion token, once both of the first are out.
-bool FinishReception(const std::vector<ReceivedBlock>& blocks, ReplacingFile& file, UpdaterPort& port) {
+bool FinishReception(const std::vector<ReceivedBlock>& blocks, ReplacingFile& file, UpdaterPort& port,
+                     WorkerHost& host) {
   if (!port.SendToken(TokenKind::TK_DLD)) return false;
   for (const ReceivedBlock& block : blocks) {
-    if (!file.Write(block.data.data(), block.data.size())) return false;
+    if (!file.Write(block.data.data(), block.data.size())) {
+      host.ReportFailure(Failure::kFile, file.Error());
+      return false;
+    }
   }
-  if (!port.SendToken(TokenKind::TK_DBD) || !file.Commit()) return false;
+  if (!port.SendToken(TokenKind::TK_DBD)) return false;
+  if (!file.Commit()) {
+    host.ReportFailure(Failure::kFile, file.Error());
+    return false;
+  }
   for (int i = 0; i < kFinalTokenRepeats; ++i) port.SendToken(TokenKind::TK_DVD);
   return true;
 }
@@ -239,11 +261,13 @@ Outcome ReceiveSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   host.StartTimer(TimerId::SECONDS_TIMER);
   ReplacingFile file;
   if (!file.Create(job.fileName)) {
+    // No status line here; the reason is for hosts that can show it.
+    host.ReportFailure(Failure::kFile, file.Error());
     EndWorker(host);
     return Outcome::kFailed;
   }
   if (const OpenResult opened = port.OpenTransferPort(job.portName, job.baudRate); opened != OpenResult::kOk) {
-    ReportOpenFailure(opened, job.portName, host);
+    ReportOpenFailure(opened, job.portName, port, host);
     host.AddStatusLine(kLineError);
     return FinishSettings(Outcome::kFailed, port, host);
   }
@@ -259,7 +283,7 @@ Outcome ReceiveSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   std::vector<ReceivedBlock> blocks;
   bool succeeded = false;
   if (ReceiveBlocks(port, host, blocks)) {
-    succeeded = FinishReception(blocks, file, port);
+    succeeded = FinishReception(blocks, file, port, host);
   } else {
     port.SendToken(TokenKind::TK_DER);
   }

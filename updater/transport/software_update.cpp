@@ -18,8 +18,9 @@ constexpr const char* kLineTransferFailed = "Ошибка!>>Получение."
 constexpr int kAnnouncementPasses = 5;
 constexpr int kTokenPasses = 4;
 
-void ReportOpenFailure(WorkerHost& host) {
-  host.AddStatusLine("Ошибка!>> COM Порт");
+void ReportOpenFailure(const std::string& portName, const UpdaterPort& port, WorkerHost& host) {
+  // The port, its device and the system's reason follow the fixed words.
+  host.AddStatusLine("Ошибка!>> COM Порт " + port.FailureText(portName));
   host.AddStatusLine("Проверьте эти параметры. ");
   host.AddStatusLine("Скорость:115200bps Оптимально ");
   host.AddStatusLine("Четность:нет четности");
@@ -143,7 +144,7 @@ bool Complete(UpdaterPort& port, WorkerHost& host) {
 }
 
 // Everything after the port is open; the caller runs the common end.
-Outcome RunUpdate(InputFile& file, UpdaterPort& port, WorkerHost& host) {
+Outcome RunUpdate(const Job& job, InputFile& file, UpdaterPort& port, WorkerHost& host) {
   auto fail = [&](const char* line) {
     host.AddStatusLine(line);
     return Outcome::kFailed;
@@ -156,8 +157,13 @@ Outcome RunUpdate(InputFile& file, UpdaterPort& port, WorkerHost& host) {
 
   std::uint8_t header[kWswHeaderSize];
   std::size_t got = 0;
-  if (!file.Read(header, sizeof header, got) || got < sizeof header || header[0] != kWswMagic0 ||
-      header[1] != kWswMagic1) {
+  const bool read = file.Read(header, sizeof header, got);
+  if (!read || got < sizeof header || header[0] != kWswMagic0 || header[1] != kWswMagic1) {
+    if (read) {
+      host.ReportFailure(Failure::kRefusedFile, job.fileName + ": no software file (it does not begin with 55 AA)");
+    } else {
+      host.ReportFailure(Failure::kFile, file.Error());
+    }
     return fail("Ошибка!>>Не тот тип файла!");
   }
   const std::uint16_t recordCount = GetBe16(header + kWswRecordCountOffset);
@@ -191,11 +197,14 @@ Outcome UpdateSoftware(const Job& job, UpdaterPort& port, WorkerHost& host) {
   InputFile file;
   Outcome outcome = Outcome::kFailed;
   if (!file.Open(job.fileName)) {
+    host.ReportFailure(Failure::kFile, file.Error());
     host.AddStatusLine("[Ошибка!] : Файл");
   } else if (const OpenResult opened = port.OpenUpdatePort(job.portName); opened != OpenResult::kOk) {
-    if (opened == OpenResult::kOpenFailed) ReportOpenFailure(host);
+    host.ReportFailure(Failure::kPort, port.FailureText(job.portName));
+    // Refused line settings end the update without a status line.
+    if (opened == OpenResult::kOpenFailed) ReportOpenFailure(job.portName, port, host);
   } else {
-    outcome = RunUpdate(file, port, host);
+    outcome = RunUpdate(job, file, port, host);
   }
   file.Close();
   port.ClosePort();

@@ -10,16 +10,17 @@ TickTimers::TickTimers(Callback onTick, std::chrono::milliseconds period)
 
 TickTimers::~TickTimers() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     quit_ = true;
   }
   changed_.notify_all();
   thread_.join();
 }
 
-void TickTimers::Start(TimerId id) {
+void TickTimers::Start(TimerId id, const std::function<void()>& atStart) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (atStart) atStart();
     due_[Slot(id)] = Clock::now() + period_;
   }
   changed_.notify_all();
@@ -27,7 +28,7 @@ void TickTimers::Start(TimerId id) {
 
 void TickTimers::StopAll() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     due_[0].reset();
     due_[1].reset();
   }
@@ -35,7 +36,7 @@ void TickTimers::StopAll() {
 }
 
 void TickTimers::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
   while (!quit_) {
     std::optional<Clock::time_point> next;
     for (const auto& due : due_) {
@@ -50,10 +51,8 @@ void TickTimers::Run() {
     for (int slot = 0; slot < 2; ++slot) {
       if (!due_[slot] || *due_[slot] > now) continue;
       *due_[slot] += period_;
-      const TimerId id = slot == 0 ? TimerId::SECONDS_TIMER : TimerId::COMPLETION_TIMER;
-      lock.unlock();
-      onTick_(id);
-      lock.lock();
+      // The lock stays held: a start from another thread waits for the tick.
+      onTick_(slot == 0 ? TimerId::SECONDS_TIMER : TimerId::COMPLETION_TIMER);
     }
   }
 }

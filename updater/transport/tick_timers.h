@@ -3,8 +3,10 @@
 // for each running timer.
 //
 // Start/StopAll from any thread, also from inside the callback.  The
-// callback runs on the timers' own thread, never while a lock of this class
-// is held; the destructor stops the thread and waits for a running callback.
+// callback runs on the timers' own thread; a Start or StopAll from another
+// thread waits until a running callback has returned, so a tick that stops
+// the timers can never cancel a start that came while it ran.  The
+// destructor stops the thread and waits for a running callback.
 #pragma once
 
 #include <chrono>
@@ -27,8 +29,10 @@ class TickTimers {
   TickTimers& operator=(const TickTimers&) = delete;
 
   // (Re)starts timer `id`: its first tick comes one period from now.
-  void Start(TimerId id);
-  // Stops both timers.
+  // `atStart` (if given) runs first, exclusive of every tick: the host resets
+  // its counter there.  Blocks while a tick runs on another thread.
+  void Start(TimerId id, const std::function<void()>& atStart = nullptr);
+  // Stops both timers.  Blocks while a tick runs on another thread.
   void StopAll();
 
  private:
@@ -37,8 +41,9 @@ class TickTimers {
 
   Callback onTick_;
   const std::chrono::milliseconds period_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  // Held while a tick runs, so that the callback's own Start/StopAll re-enter.
+  std::recursive_mutex mutex_;
+  std::condition_variable_any changed_;
   std::optional<Clock::time_point> due_[2];  // next tick of each timer, none when stopped
   bool quit_ = false;
   std::thread thread_;

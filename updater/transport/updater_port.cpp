@@ -14,6 +14,14 @@ namespace {
 
 constexpr std::uint32_t kUpdateBaudRate = 115200;
 constexpr int kWriteAttempts = 4;
+constexpr unsigned kLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+// Milliseconds until `deadline`, rounded up; 0 once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
 
 std::string_view TextOf(TokenKind kind) {
   switch (kind) {
@@ -36,6 +44,7 @@ UpdaterPort::UpdaterPort(PortTimings timings)
 OpenResult UpdaterPort::Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits) {
   if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
   if (!line_.Configure(baud)) return OpenResult::kSettingsRefused;
+  baud_ = baud;
   line_.SetReadLimits(limits.read);
   line_.SetWriteLimits(limits.write);
   return OpenResult::kOk;
@@ -55,21 +64,33 @@ OpenResult UpdaterPort::OpenUpdatePort(const std::string& portName) {
   line_.SetReadLimits(timings_.update.read);
   line_.SetWriteLimits(timings_.update.write);
   if (!line_.Configure(kUpdateBaudRate)) return OpenResult::kSettingsRefused;
+  baud_ = kUpdateBaudRate;
   return OpenResult::kOk;
 }
 
 void UpdaterPort::ClosePort() {
   if (line_.IsOpen()) line_.Close();
   line_.ClearInterrupt();
+  stopping_ = false;
+  lineFree_ = {};
+  baud_ = 0;
 }
 
 bool UpdaterPort::ReadBytes(void* buffer, std::size_t n, std::size_t& received) {
   return line_.Read(buffer, n, received);
 }
 
+void UpdaterPort::NoteSent(std::size_t n) {
+  if (n == 0 || baud_ == 0) return;
+  const auto now = Clock::now();
+  const auto wire = std::chrono::duration<double>(static_cast<double>(n) * kLineBitsPerByte / baud_);
+  lineFree_ = std::max(now, lineFree_) + std::chrono::ceil<Clock::duration>(wire);
+}
+
 bool UpdaterPort::WriteBytes(const void* buffer, std::size_t n, std::size_t& written) {
-  if (!line_.Write(buffer, n, written)) return false;
-  return written == n;
+  const bool ok = line_.Write(buffer, n, written);
+  NoteSent(written);
+  return ok && written == n;
 }
 
 bool UpdaterPort::WriteBytes(const void* buffer, std::size_t n) {
@@ -114,8 +135,33 @@ bool UpdaterPort::MatchToken(TokenKind kind, const std::uint8_t* group, std::siz
   return std::equal(expected.begin(), expected.end(), group);
 }
 
+bool UpdaterPort::AwaitInput() {
+  using WaitResult = common::SerialLine::WaitResult;
+  for (;;) {
+    // What has come is read before a stop request is looked at: it may be
+    // the very answer that completes the record in progress.
+    std::size_t waiting = 0;
+    if (line_.BytesWaiting(waiting) && waiting > 0) return true;
+    int timeout = -1;
+    if (stopping_) {
+      timeout = MillisecondsUntil(lineFree_ + timings_.stopReply);
+      if (timeout == 0) return false;
+    }
+    switch (line_.WaitForInput(timeout)) {
+      case WaitResult::kInput: return true;
+      case WaitResult::kInterrupted:
+        // The request stays in force in stopping_ until the port closes.
+        line_.ClearInterrupt();
+        stopping_ = true;
+        continue;
+      case WaitResult::kTimedOut:
+      case WaitResult::kFailed: return false;
+    }
+  }
+}
+
 bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
-  if (line_.WaitForInput(-1) != common::SerialLine::WaitResult::kInput) return false;
+  if (!AwaitInput()) return false;
   line_.ClearLastError();
   std::size_t waiting = 0;
   if (!line_.BytesWaiting(waiting) || waiting == 0) return false;
@@ -134,6 +180,11 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
     ++groups;
     if (groups >= received) return false;
   }
+}
+
+std::string UpdaterPort::FailureText(const std::string& portName) const {
+  const std::string device = common::ResolvePortName(portName);
+  return portName + (device == portName ? "" : " (" + device + ")") + ": " + LastErrorText();
 }
 
 bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received) {

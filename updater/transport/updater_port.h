@@ -3,10 +3,11 @@
 // the token exchange over it.
 //
 // All operations run on the operation's worker thread, except Interrupt(),
-// which any thread (or a signal handler) may call to cut short a pending or
-// the next ScanForToken wait.
+// which any thread (or a signal handler) may call to ask that the waits of
+// ScanForToken end (see there).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,10 @@ struct PortTimings {
   ProfileLimits transfer{{1000, 1000, 0}, {10, 10}};
   // A 5-byte read returns after about 6 ms.
   ProfileLimits update{{100, 1, 1}, {5, 5}};
+  // After a stop request: how long a receiver may still take to answer once
+  // the last byte sent to it has crossed the line (as long as a token read of
+  // the transfer profile may take).
+  std::chrono::milliseconds stopReply{5000};
 };
 
 enum class OpenResult {
@@ -86,26 +91,42 @@ class UpdaterPort {
   // True when exactly five bytes came and they equal the kind's bytes.
   bool MatchToken(TokenKind kind, const std::uint8_t* group, std::size_t received) const;
 
-  // One receive pass of the update profile: waits without limit for input
-  // (or an Interrupt(), which counts as no hit), then reads groups of five
-  // bytes and applies `test` to each, at most as many groups as the latest
-  // read delivered bytes.  On a hit the group is copied to `hit` (if given).
+  // One receive pass of the update profile: waits for input, then reads
+  // groups of five bytes and applies `test` to each, at most as many groups
+  // as the latest read delivered bytes.  On a hit the group is copied to
+  // `hit` (if given).  Input already waiting is always read first.  Until a
+  // stop request the wait has no limit; after one (Interrupt()) it ends
+  // without a hit once the receiver has had `stopReply` to answer since the
+  // last byte written to it crossed the line, which is at once when nothing
+  // was written for a while: so a receiver that owes an answer (to a record
+  // just sent) still gets to give it, and a silent one ends the wait.
   bool ScanForToken(const GroupTest& test, TokenBytes* hit = nullptr);
 
-  // Any thread, async-signal-safe: a stop request.  The current or next
-  // ScanForToken wait ends without a hit, and so does every later one until
-  // ClosePort().
+  // Any thread, async-signal-safe: a stop request, in force for the
+  // ScanForToken waits (the current one included) until ClosePort().
   void Interrupt() { line_.Interrupt(); }
 
   // The system's text of the latest failure.
   std::string LastErrorText() const { return line_.LastErrorText(); }
+  // The port's name, its device where that differs, and LastErrorText():
+  // "COM3 (/dev/ttyS2): Permission denied".
+  std::string FailureText(const std::string& portName) const;
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   OpenResult Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits);
+  // The wait of ScanForToken: true when input is waiting.
+  bool AwaitInput();
+  // Counts `n` bytes written into the time the line needs to carry them.
+  void NoteSent(std::size_t n);
 
   PortTimings timings_;
   TokenBytes model_;
   common::SerialLine line_;
+  std::uint32_t baud_ = 0;
+  Clock::time_point lineFree_{};  // when the last byte written will have crossed the line
+  bool stopping_ = false;         // a stop request has been seen by a wait
 };
 
 // The announcement test of the software update: the group is "UP2SW", or its

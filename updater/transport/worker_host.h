@@ -17,6 +17,15 @@ enum class TimerId { SECONDS_TIMER = 1, COMPLETION_TIMER = 2 };
 
 enum class Mode { MODE_SEND, MODE_RECEIVE, MODE_UPDATE };
 
+// What kind of failure ended an operation, for hosts that tell more than the
+// status lines do (the command line: its exit code, and the reason on
+// standard error).
+enum class Failure {
+  kFile,         // the file could not be opened, read or written
+  kRefusedFile,  // the file is not what the operation takes
+  kPort,         // the port could not be opened or set up
+};
+
 // State shared between the window thread and the worker.
 struct SharedFlags {
   std::atomic<bool> cancelRequested{false};  // a confirmed stop the worker must honour
@@ -43,12 +52,23 @@ class WorkerHost {
   virtual void ShowMessage(const std::string& text) = 0;
   // Starts a one-second timer whose ticks run TimerTick(); starting either
   // timer sets secondsCounter to 0 (the host must do so before returning).
+  // A start and a tick never overlap: a tick running when the start comes
+  // ends first, so that its stop (at the limit) cannot cancel the new timer.
+  // On the window thread that holds by itself; a host whose ticks run on a
+  // thread of their own must make it so.
   virtual void StartTimer(TimerId id) = 0;
   // Stops both timers.
   virtual void StopTimers() = 0;
   // The window's share of the common end of a worker: disable the stop
   // button, clear busy, set idle.
   virtual void WorkerEnded() = 0;
+  // The operation is failing for this reason (the system's text, naming the
+  // file or port).  Comes before the common end; the status lines are the
+  // operation's own.  The window has no use for it.
+  virtual void ReportFailure(Failure kind, const std::string& reason) {
+    static_cast<void>(kind);
+    static_cast<void>(reason);
+  }
 
  private:
   SharedFlags& flags_;

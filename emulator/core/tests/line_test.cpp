@@ -45,6 +45,34 @@ TEST(EmulatorLine, NeverReplacesARegularFile) {
   std::filesystem::remove(path);
 }
 
+// A second emulator does not take over a path the first serves, and an
+// emulator removes only a link that still leads to its own line; a link left
+// by one that is gone is taken over.
+TEST(EmulatorLine, APathServedByALiveEmulatorIsRefusedAndOnlyItsOwnLinkRemoved) {
+  namespace fs = std::filesystem;
+  const std::string link = TempLinkPath("emu-held-");
+  {
+    emulator::Line first({link, false});
+    ASSERT_TRUE(first.Ok()) << first.Error();
+    {
+      emulator::Line second({link, false});
+      EXPECT_FALSE(second.Ok());
+      EXPECT_NE(second.Error().find("another receiver-emulator"), std::string::npos) << second.Error();
+    }
+    EXPECT_EQ(fs::read_symlink(link), first.Pty().SlavePath());
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  fs::create_symlink("/dev/pts/gone", link);
+  {
+    emulator::Line third({link, false});
+    ASSERT_TRUE(third.Ok()) << third.Error();
+    fs::remove(link);
+    fs::create_symlink("/dev/null", link);  // someone points it elsewhere meanwhile
+  }
+  EXPECT_EQ(fs::read_symlink(link), "/dev/null");
+  fs::remove(link);
+}
+
 TEST(EmulatorLine, PacedBytesTakeTheirLineTime) {
   emulator::Line line({"", true});
   ASSERT_TRUE(line.Ok());

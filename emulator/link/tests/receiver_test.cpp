@@ -44,6 +44,16 @@ TEST(IdentificationRecord, TextsAreCutToThirtyOneCharacters) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&record[64])), "sw");
 }
 
+// A damaged frame is noticed by the tool's own check only where the note
+// about --damage-frame says so.
+TEST(DownloadDamage, ShowsOnlyWhereTheLengthFieldCoversTheChecksum) {
+  for (const std::size_t size : {1u, 4091u, 4092u, 4095u, 4096u}) {
+    const Bytes payload(size, 0x33);
+    const Bytes frame = emulator::ReceiverDataFrame(payload.data(), payload.size(), true);
+    EXPECT_EQ(!CheckFrameCrc(frame.data()), emulator::DownloadDamageShows(size)) << size;
+  }
+}
+
 // The tool's side played with a plain SerialPort and the frame operations.
 class ReceiverTest : public ::testing::Test {
  protected:

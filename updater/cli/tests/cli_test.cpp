@@ -47,20 +47,40 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A software file with one record per payload length.
+Bytes MakeWsw(const std::vector<std::uint32_t>& lengths) {
+  Bytes file = {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(lengths.size()), 0, 0, 0, 0};
+  for (std::size_t index = 0; index < lengths.size(); ++index) {
+    const std::uint32_t length = lengths[index];
+    const Bytes header = {0x5A, 0x5A, 0, static_cast<std::uint8_t>(index), 1, 2, 3, 4, 0, 0,
+                          static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    file.insert(file.end(), header.begin(), header.end());
+    const Bytes payload = Pattern(length + 4, static_cast<unsigned>(index));
+    file.insert(file.end(), payload.begin(), payload.end());
+  }
+  return file;
+}
+
 std::string ReadText(const std::string& path) {
   const Bytes bytes = ReadFile(path);
   return std::string(bytes.begin(), bytes.end());
 }
 
-// A child process with stdin from /dev/null and stdout and stderr to a file.
+// A child process with stdin from /dev/null and stdout and stderr to a file
+// (stderr to a file of its own when `errorPath` is given).
 class Process {
  public:
-  Process(std::vector<std::string> args, const std::string& outputPath, std::vector<std::string> extraEnv = {}) {
+  Process(std::vector<std::string> args, const std::string& outputPath, std::vector<std::string> extraEnv = {},
+          const std::string& errorPath = "") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (errorPath.empty()) {
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -113,10 +133,10 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  // Starts the emulator for one session and waits for its device link.
-  std::unique_ptr<Process> StartEmulator(std::vector<std::string> extra) {
-    std::vector<std::string> args = {RECEIVER_EMULATOR, "updater", "--link", Tty(), "--sessions", "1",
-                                     "--store", dir_ + "/out", "--patience", "20000"};
+  // Starts the emulator for `sessions` sessions and waits for its device link.
+  std::unique_ptr<Process> StartEmulator(std::vector<std::string> extra, int sessions = 1) {
+    std::vector<std::string> args = {RECEIVER_EMULATOR, "updater", "--link", Tty(), "--sessions",
+                                     std::to_string(sessions), "--store", dir_ + "/out", "--patience", "20000"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto emulator = std::make_unique<Process>(args, dir_ + "/emulator.log");
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(Tty()); })) << ReadText(dir_ + "/emulator.log");
@@ -124,12 +144,14 @@ class CliTest : public ::testing::Test {
   }
   int RunCli(std::vector<std::string> args, std::vector<std::string> env = {}) {
     args.insert(args.begin(), UPDATER_CLI);
-    Process cli(args, Output(), env);
+    Process cli(args, Output(), env, Errors());
     return cli.Wait();
   }
   std::string Tty() const { return dir_ + "/tty"; }
   std::string File(const std::string& name) const { return dir_ + "/" + name; }
   std::string Output() const { return dir_ + "/cli.log"; }
+  std::string Errors() const { return dir_ + "/cli.err"; }
+  bool OutputHas(const std::string& text) const { return ReadText(Output()).find(text) != std::string::npos; }
 
   std::string dir_;
 };
@@ -160,15 +182,7 @@ TEST_F(CliTest, ReceivesTheReceiversImageIntoAnEqualFile) {
 }
 
 TEST_F(CliTest, UpdatesFromAMultiRecordFileThatTheReceiverGetsUnchanged) {
-  Bytes file = {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
-  for (std::uint8_t index = 0; index < 3; ++index) {
-    const std::uint32_t length = 1000u * (index + 1) + index;
-    const Bytes header = {0x5A, 0x5A, 0, index, 1, 2, 3, 4, 0, 0, static_cast<std::uint8_t>(length >> 8),
-                          static_cast<std::uint8_t>(length)};
-    file.insert(file.end(), header.begin(), header.end());
-    const Bytes payload = Pattern(length + 4, index);
-    file.insert(file.end(), payload.begin(), payload.end());
-  }
+  const Bytes file = MakeWsw({1000, 2001, 3002});
   WriteFile(File("u.wsw"), file);
   auto emulator = StartEmulator({"--role", "update"});
   EXPECT_EQ(RunCli({"update", File("u.wsw"), "--device", Tty()}), 0) << ReadText(Output());
@@ -177,11 +191,78 @@ TEST_F(CliTest, UpdatesFromAMultiRecordFileThatTheReceiverGetsUnchanged) {
   EXPECT_NE(ReadText(Output()).find(" OK! >> Обновление ПО завершено.\n"), std::string::npos);
 }
 
-TEST_F(CliTest, FailureGivesANonZeroExitCode) {
+// The exit codes of the table both command lines share, each with what the
+// user reads on standard error.
+TEST_F(CliTest, ExitCodesTellTheOutcomesApart) {
   WriteFile(File("s.wdb"), Pattern(200000, 13));
-  EXPECT_EQ(RunCli({"send", File("s.wdb"), "--device", File("nothing-here")}), 1);
-  EXPECT_NE(ReadText(Output()).find("Не возможно открыть COM порт     " + File("nothing-here")), std::string::npos);
-  EXPECT_NE(RunCli({"send", File("s.wdb"), "--port", "COM5"}), 0);  // refused by the parser
+  WriteFile(File("small.wdb"), Pattern(199999, 13));
+  Bytes software = Pattern(200000, 14);
+  software[0] = 0x55;
+  software[1] = 0xAA;
+  WriteFile(File("software.wdb"), software);
+  const std::string none = File("nothing-here");
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string error;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{}, 2, "A subcommand is required"},
+           {{"send", File("s.wdb"), "--port", "COM5"}, 2, "COM5"},
+           {{"send", File("s.wsw")}, 3, "Не тот Файл! " + File("s.wsw") + ": the name of a settings file"},
+           {{"receive", File("s.txt")}, 3, "Не тот Файл! " + File("s.txt")},
+           {{"update", File("s.wdb")}, 3, "Не тот Файл! " + File("s.wdb") + ": the name of a software file"},
+           {{"send", File("software.wdb")}, 3, "Не тот Файл! " + File("software.wdb") + ": begins with 55 AA"},
+           {{"send", File("small.wdb"), "--device", none}, 3, File("small.wdb") + ": 199999 bytes"},
+           {{"send", File("s.wdb"), "--device", none}, 4, none + ": No such file or directory"},
+           {{"update", File("none.wsw"), "--device", none}, 10, File("none.wsw") + ": No such file or directory"},
+           {{"receive", File("no-dir/r.wdb"), "--device", none}, 10, File("no-dir/r.wdb") + ": No such file"},
+       }) {
+    SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.front() + " " + c.args.at(1));
+    EXPECT_EQ(RunCli(c.args), c.code);
+    EXPECT_NE(ReadText(Errors()).find(c.error), std::string::npos) << ReadText(Errors());
+  }
+  // The port's failure is also the first of the seven lines.
+  RunCli({"send", File("s.wdb"), "--device", none});
+  EXPECT_TRUE(OutputHas("Не возможно открыть COM порт     " + none + ": No such file or directory\n"));
+}
+
+TEST_F(CliTest, ForceSendsAFileTheChecksWouldRefuse) {
+  Bytes file = Pattern(200000, 16);
+  file[0] = 0x55;
+  file[1] = 0xAA;
+  WriteFile(File("image.bin"), file);
+  auto emulator = StartEmulator({"--role", "send"});
+  EXPECT_EQ(RunCli({"send", File("image.bin"), "--device", Tty(), "--force"}), 0) << ReadText(Errors());
+  EXPECT_EQ(emulator->Wait(), 0);
+  file.resize(200192, 0);
+  EXPECT_EQ(ReadFile(File("out/settings-1.wdb")), file);
+}
+
+// SIGTERM, SIGHUP (a closed terminal) and a reader that goes away stop a
+// settings send as a confirmed stop does, without asking: the receiver hears
+// "2DER3" and the exit code is 130.
+TEST_F(CliTest, TerminationHangUpAndAClosedPipeStopASendWithoutAsking) {
+  WriteFile(File("s.wdb"), Pattern(200000, 15));
+  for (const int way : {SIGTERM, SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(way);
+    auto emulator = StartEmulator({"--role", "send", "--paced"});
+    std::vector<std::string> args = {UPDATER_CLI, "send", File("s.wdb"), "--device", Tty()};
+    if (way == SIGPIPE) {
+      // Its output into a reader that leaves after three lines.
+      args.insert(args.begin(), {"/bin/bash", "-c", R"("$@" | head -n 3; exit "${PIPESTATUS[0]}")", "pipe"});
+    }
+    Process cli(args, Output());
+    ASSERT_TRUE(WaitFor([&] { return OutputHas("Передача настроек..."); })) << ReadText(Output());
+    if (way != SIGPIPE) cli.Signal(way);
+    EXPECT_EQ(cli.Wait(), 130);
+    EXPECT_EQ(emulator->Wait(), 1);
+    EXPECT_NE(ReadText(dir_ + "/emulator.log").find("the tool aborted"), std::string::npos);
+    if (way != SIGPIPE) {
+      EXPECT_TRUE(OutputHas("Стоп!........\n"));
+    }
+    EXPECT_FALSE(OutputHas("ПРЕРВАТЬ"));
+  }
 }
 
 TEST_F(CliTest, CtrlCAsksAndStopsAWaitingUpdate) {
@@ -190,11 +271,31 @@ TEST_F(CliTest, CtrlCAsksAndStopsAWaitingUpdate) {
   Process cli({UPDATER_CLI, "update", File("u.wsw"), "--device", Tty()}, Output());
   ASSERT_TRUE(WaitFor([&] { return ReadText(Output()).find("Подключение..") != std::string::npos; }));
   cli.Signal(SIGINT);  // no terminal to answer on: taken as yes
-  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_EQ(cli.Wait(), 130);
   const std::string output = ReadText(Output());
   EXPECT_NE(output.find("Вы хотите отменить Обновление?"), std::string::npos) << output;
   EXPECT_NE(output.find("Подождите ............."), std::string::npos);
   EXPECT_NE(output.find("Ошибка!>>Подключение."), std::string::npos);
+}
+
+// Ctrl-C while the records go out to a paced receiver: the record in
+// progress is still acknowledged and the update ends without an error line;
+// the receiver's session ends with the tool, and the next update goes through.
+TEST_F(CliTest, CtrlCDuringTheRecordsEndsCleanlyAndTheReceiverTakesTheNextUpdate) {
+  WriteFile(File("big.wsw"), MakeWsw(std::vector<std::uint32_t>(20, 4000)));
+  const Bytes small = MakeWsw({100});
+  WriteFile(File("small.wsw"), small);
+  auto emulator = StartEmulator({"--role", "update", "--paced"}, 2);
+  Process cli({UPDATER_CLI, "update", File("big.wsw"), "--device", Tty()}, Output());
+  ASSERT_TRUE(WaitFor([&] { return OutputHas(" Получение... "); })) << ReadText(Output());
+  cli.Signal(SIGINT);  // no terminal to answer on: taken as yes
+  EXPECT_EQ(cli.Wait(), 130);
+  EXPECT_TRUE(OutputHas("Подождите ............."));
+  EXPECT_FALSE(OutputHas("Ошибка!")) << ReadText(Output());
+  EXPECT_EQ(RunCli({"update", File("small.wsw"), "--device", Tty()}), 0) << ReadText(Output());
+  EXPECT_EQ(emulator->Wait(), 1);  // the first session did not complete
+  EXPECT_EQ(ReadFile(File("out/software-2.wsw")), small);
+  EXPECT_NE(ReadText(dir_ + "/emulator.log").find("the tool closed the line"), std::string::npos);
 }
 
 }  // namespace

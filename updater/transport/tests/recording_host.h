@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "updater/transport/worker_host.h"
@@ -41,6 +42,9 @@ class RecordingHost : public WorkerHost {
     Record([&] { running_[0] = running_[1] = false; });
   }
   void WorkerEnded() override { Record([&] { ++ended_; }); }
+  void ReportFailure(Failure kind, const std::string& reason) override {
+    Record([&] { failures_.emplace_back(kind, reason); });
+  }
 
   // A tick of `id` if it runs; false when it was stopped.
   bool Tick(TimerId id) {
@@ -85,6 +89,7 @@ class RecordingHost : public WorkerHost {
   std::vector<std::string> Messages() const { return Copy(messages_); }
   std::vector<std::string> SecondsTexts() const { return Copy(secondsTexts_); }
   std::vector<int> Positions() const { return Copy(positions_); }
+  std::vector<std::pair<Failure, std::string>> Failures() const { return Copy(failures_); }
   int Ended() const { return Copy(ended_); }
   bool Running(TimerId id) const { return Copy(running_[Index(id)]); }
   int High() const { return Copy(high_); }
@@ -111,6 +116,7 @@ class RecordingHost : public WorkerHost {
   std::condition_variable changed_;
   std::vector<std::string> lines_, messages_, secondsTexts_;
   std::vector<int> positions_;
+  std::vector<std::pair<Failure, std::string>> failures_;
   int low_ = 0, high_ = 0, ended_ = 0;
   bool running_[2] = {false, false};
   int starts_[2] = {0, 0};

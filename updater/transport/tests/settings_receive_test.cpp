@@ -78,7 +78,7 @@ TEST(ReceiveSettings, ShortImageCreatesNoFile) {
 TEST(ReceiveSettings, StopBetweenBlocksSendsDerTwice) {
   TempDir dir;
   Rig rig(Mode::MODE_RECEIVE, Serving(Pattern(200000)));
-  rig.host.Flags().cancelRequested = true;
+  rig.stopAtItem = 2;
   EXPECT_EQ(ReceiveSettings(rig.MakeJob(dir.File("r.wdb")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_TRUE(rig.Finish().aborted);
   const Bytes second = rig.pty.Read(5, 2000);
@@ -104,6 +104,9 @@ TEST(ReceiveSettings, UncreatableFileEndsWithoutAFurtherLine) {
   Rig rig(Mode::MODE_RECEIVE, Serving(Pattern(200000)));
   EXPECT_EQ(ReceiveSettings(rig.MakeJob(dir.File("no-dir/r.wdb")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........ "));
+  // The reason goes to hosts that can show it (the command line).
+  EXPECT_THAT(rig.host.Failures(),
+              ElementsAre(std::pair(Failure::kFile, dir.File("no-dir/r.wdb") + ": No such file or directory")));
   EXPECT_EQ(rig.host.Ended(), 1);
   EXPECT_FALSE(rig.host.Running(TimerId::SECONDS_TIMER));
 }

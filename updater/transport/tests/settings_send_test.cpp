@@ -87,7 +87,9 @@ TEST(SendSettings, UnreadableFileEndsWithALineNamingIt) {
   Rig rig(Mode::MODE_SEND, Accepting());
   const std::string missing = dir.File("missing.wdb");
   EXPECT_EQ(SendSettings(rig.MakeJob(missing), rig.port, rig.host), Outcome::kFailed);
-  EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........", "Ошибка! Нет доступа к файлу " + missing, kError));
+  const std::string reason = missing + ": No such file or directory";
+  EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........", "Ошибка! Нет доступа к файлу " + reason, kError));
+  EXPECT_THAT(rig.host.Failures(), ElementsAre(std::pair(Failure::kFile, reason)));
   EXPECT_EQ(rig.host.Ended(), 1);
 }
 
@@ -116,13 +118,13 @@ TEST(SendSettings, StopBetweenBlocksAbortsWithDer) {
   TempDir dir;
   WriteFile(dir.File("s.wdb"), Pattern(200000));
   Rig rig(Mode::MODE_SEND, Accepting());
-  rig.host.Flags().cancelRequested = true;  // confirmed before the first block went out
+  rig.stopAtItem = 2;  // confirmed while block 2 goes out
   EXPECT_EQ(SendSettings(rig.MakeJob(dir.File("s.wdb")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........", kOk, "Передача настроек...", "Стоп!........",
                                             kError, "Отменено!"));
   const auto& session = rig.Finish();
   EXPECT_TRUE(session.aborted);
-  EXPECT_EQ(session.received.size(), 256u);
+  EXPECT_EQ(session.received.size(), 3 * 256u);
   EXPECT_FALSE(rig.host.Flags().cancelRequested.load());  // reset by the common end
 }
 
@@ -159,19 +161,28 @@ TEST(SendSettings, SecondStageMayTakeUpToElevenReads) {
   }
 }
 
-TEST(SendSettings, MissingDeviceGivesTheSevenOpenLines) {
+// The first of the seven lines names the port, its device and the reason.
+TEST(SendSettings, PortThatCannotBeOpenedGivesTheSevenLinesWithTheReason) {
   TempDir dir;
   WriteFile(dir.File("s.wdb"), Pattern(200000));
-  RecordingHost host(Mode::MODE_SEND);
-  UpdaterPort port;
-  ::setenv("COM3", dir.File("no-such-tty").c_str(), 1);
-  EXPECT_EQ(SendSettings(Job{dir.File("s.wdb"), "COM3", 115200}, port, host), Outcome::kFailed);
-  ::unsetenv("COM3");
-  EXPECT_THAT(host.Lines(),
-              ElementsAre("Соединение........", "Не возможно открыть COM порт     COM3",
-                          "Проверьте параметры COM  Порта. Не возможно открыть COM порт     ",
-                          "Скорость порта:115200bps Оптимально", "Четность  : нет     ", "Биты данных:8 бит    ",
-                          "Стоповые биты:1", "Проверьте не занят ли COM Порт ", kError));
+  common::PseudoTerminal pty;
+  common::SerialLine holder;  // another program holds this one
+  ASSERT_TRUE(holder.Open(pty.SlavePath()));
+  for (const auto& [device, reason] : std::vector<std::pair<std::string, std::string>>{
+           {dir.File("no-such-tty"), "No such file or directory"}, {pty.SlavePath(), "Device or resource busy"}}) {
+    RecordingHost host(Mode::MODE_SEND);
+    UpdaterPort port;
+    ::setenv("COM3", device.c_str(), 1);
+    EXPECT_EQ(SendSettings(Job{dir.File("s.wdb"), "COM3", 115200}, port, host), Outcome::kFailed);
+    ::unsetenv("COM3");
+    const std::string failure = "COM3 (" + device + "): " + reason;
+    EXPECT_THAT(host.Lines(),
+                ElementsAre("Соединение........", "Не возможно открыть COM порт     " + failure,
+                            "Проверьте параметры COM  Порта. Не возможно открыть COM порт     ",
+                            "Скорость порта:115200bps Оптимально", "Четность  : нет     ", "Биты данных:8 бит    ",
+                            "Стоповые биты:1", "Проверьте не занят ли COM Порт ", kError));
+    EXPECT_THAT(host.Failures(), ElementsAre(std::pair(Failure::kPort, failure)));
+  }
 }
 
 TEST(SendSettings, RefusedLineSettingsGiveTheInitialisationLine) {

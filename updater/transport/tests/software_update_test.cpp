@@ -99,8 +99,7 @@ TEST(UpdateSoftware, StopCutsShortTheWaitForASilentReceiver) {
   Rig rig(Mode::MODE_UPDATE, Accepting(TokenFault::kSilent));
   std::thread stopper([&] {
     rig.host.WaitForLine("Подключение..");
-    rig.host.Flags().cancelRequested = true;
-    rig.port.Interrupt();
+    rig.Stop();
   });
   EXPECT_EQ(UpdateSoftware(rig.MakeJob(dir.File("u.wsw")), rig.port, rig.host), Outcome::kFailed);
   stopper.join();
@@ -182,15 +181,42 @@ TEST(UpdateSoftware, RecordCutShortIsRefused) {
   ExpectRecordRefused(file);
 }
 
-TEST(UpdateSoftware, StopIsHonouredAfterTheCurrentRecord) {
+// A stop confirmed while the receiver takes in record 1: the record in
+// progress is still acknowledged (its "2ACK3" comes after the interrupt) and
+// the update ends after it without a further line.
+TEST(UpdateSoftware, StopEndsTheUpdateAfterTheRecordInProgress) {
   TempDir dir;
-  const Bytes file = MakeWsw({10, 20, 30});
-  WriteFile(dir.File("u.wsw"), file);
+  WriteFile(dir.File("u.wsw"), MakeWsw({10, 20, 30, 40}));
   Rig rig(Mode::MODE_UPDATE, Accepting());
-  rig.host.Flags().cancelRequested = true;
+  rig.stopAtItem = 1;
   EXPECT_EQ(UpdateSoftware(rig.MakeJob(dir.File("u.wsw")), rig.port, rig.host), Outcome::kFailed);
   EXPECT_THAT(rig.host.Lines(), ElementsAre("Подключение..", " OK! >>Подключение.", " Получение... "));
-  EXPECT_EQ(rig.Finish(true).recordLengths, std::vector<std::uint32_t>{10});
+  EXPECT_EQ(rig.Finish(true).recordLengths, (std::vector<std::uint32_t>{10, 20}));
+  EXPECT_FALSE(rig.host.Flags().cancelRequested.load());
+}
+
+// After a stop, a receiver that owes an answer has five seconds from the end
+// of the record on the line; one that stays silent then fails the record.
+TEST(UpdateSoftware, AfterAStopASilentReceiverFailsTheRecordAfterFiveSeconds) {
+  TempDir dir;
+  WriteFile(dir.File("u.wsw"), MakeWsw({10, 20}));
+  std::atomic<Rig*> rigPointer{nullptr};
+  std::chrono::steady_clock::time_point stoppedAt;
+  TokenOptions options = Accepting();
+  options.onItem = [&](int) {
+    Rig& rig = *rigPointer.load();
+    stoppedAt = std::chrono::steady_clock::now();
+    rig.Stop();
+    rig.host.WaitForEnd();  // silent until the tool has given up
+  };
+  Rig rig(Mode::MODE_UPDATE, options, PortTimings{});  // the real limits
+  rigPointer = &rig;
+  EXPECT_EQ(UpdateSoftware(rig.MakeJob(dir.File("u.wsw")), rig.port, rig.host), Outcome::kFailed);
+  const auto endedAt = std::chrono::steady_clock::now();
+  rig.Finish(true);
+  EXPECT_GE(endedAt - stoppedAt, std::chrono::milliseconds(4900));
+  EXPECT_LT(endedAt - stoppedAt, std::chrono::milliseconds(7000));
+  EXPECT_THAT(rig.host.Lines(), ElementsAre("Подключение..", " OK! >>Подключение.", " Получение... ", kTransferFailed));
 }
 
 TEST(UpdateSoftware, MissingFileAndMissingDevice) {
@@ -200,13 +226,17 @@ TEST(UpdateSoftware, MissingFileAndMissingDevice) {
     UpdaterPort port;
     EXPECT_EQ(UpdateSoftware(Job{dir.File("none.wsw"), "/dev/null", 0}, port, host), Outcome::kFailed);
     EXPECT_THAT(host.Lines(), ElementsAre("[Ошибка!] : Файл"));
+    EXPECT_THAT(host.Failures(),
+                ElementsAre(std::pair(Failure::kFile, dir.File("none.wsw") + ": No such file or directory")));
     EXPECT_EQ(host.Ended(), 1);
   }
   WriteFile(dir.File("u.wsw"), MakeWsw({}));
   RecordingHost host(Mode::MODE_UPDATE);
   UpdaterPort port;
   EXPECT_EQ(UpdateSoftware(Job{dir.File("u.wsw"), dir.File("no-tty"), 0}, port, host), Outcome::kFailed);
-  EXPECT_THAT(host.Lines(), ElementsAre("Ошибка!>> COM Порт", "Проверьте эти параметры. ",
+  const std::string failure = dir.File("no-tty") + ": No such file or directory";
+  EXPECT_THAT(host.Failures(), ElementsAre(std::pair(Failure::kPort, failure)));
+  EXPECT_THAT(host.Lines(), ElementsAre("Ошибка!>> COM Порт " + failure, "Проверьте эти параметры. ",
                                         "Скорость:115200bps Оптимально ", "Четность:нет четности", "Биты данных:8 бит ",
                                         "Стоповый бит:1", "Управл. потоком:Нет"));
 }

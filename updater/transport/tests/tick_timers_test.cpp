@@ -75,5 +75,47 @@ TEST(TickTimers, BothTimersTickUntilStoppedFromTheirOwnCallback) {
   EXPECT_EQ(std::count_if(ticks.begin(), ticks.end(), [](const auto& t) { return t.first == TimerId::COMPLETION_TIMER; }), 3);
 }
 
+// The completion tick that passes its limit stops the timers; when the
+// worker restarts the timer (at "2DBD3") while that tick runs, the start waits
+// for the tick, so the tick's stop cannot cancel the new timer.
+TEST(TickTimers, AStartWaitsForARunningTickWhoseStopCannotCancelIt) {
+  TickLog log;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool ticking = false;
+  bool restarted = false;
+  bool restartedDuringTick = false;
+  TickTimers* self = nullptr;
+  TickTimers timers(
+      [&](TimerId id) {
+        log.Add(id);
+        if (log.Ticks().size() != 1) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        ticking = true;
+        changed.notify_all();
+        // Time enough for a start that does not wait for this tick to return.
+        restartedDuringTick = changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return restarted; });
+        lock.unlock();
+        self->StopAll();  // as the tick at the limit does
+      },
+      std::chrono::milliseconds(20));
+  self = &timers;
+  timers.Start(TimerId::COMPLETION_TIMER);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return ticking; }));
+  }
+  timers.Start(TimerId::COMPLETION_TIMER);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    restarted = true;
+  }
+  changed.notify_all();
+  EXPECT_TRUE(log.WaitFor(2));  // the restarted timer runs
+  timers.StopAll();
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_FALSE(restartedDuringTick);
+}
+
 }  // namespace
 }  // namespace updater

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -88,12 +89,26 @@ class Rig {
   Rig(Mode mode, emulator::TokenOptions options, PortTimings timings = FastTimings())
       : host(mode), port(timings) {
     if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
+    options.onItem = [this, also = std::move(options.onItem)](int item) {
+      if (item == stopAtItem.load()) Stop();
+      if (also) also(item);
+    };
     receiver_ = std::make_unique<emulator::TokenReceiver>(line, std::move(options));
     thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
   }
   ~Rig() { Finish(/*stop=*/true); }
 
   Job MakeJob(const std::string& file) const { return Job{file, pty.SlavePath(), kDefaultBaudRate}; }
+
+  // A confirmed stop as the window and the command line give it: the flag,
+  // then the port's interrupt.  Any thread.
+  void Stop() {
+    host.Flags().cancelRequested = true;
+    port.Interrupt();
+  }
+  // The receiver's thread calls Stop() when block or record `stopAtItem`
+  // has come (accepting) or is about to go out (serving); -1: never.
+  std::atomic<int> stopAtItem{-1};
 
   // Waits for the receiver's session to end (stopping it first when asked:
   // a receiver left waiting for a tool that gave up).

@@ -1,0 +1,153 @@
+// The emulated receiver of the token protocol and the tool that talks to it:
+// a session belongs to one tool, and the line is left clean for the next.
+#include "emulator/token/token_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
+#include <future>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/serial_line.h"
+
+namespace {
+
+using emulator::TokenOptions;
+using emulator::TokenReceiver;
+using emulator::TokenRole;
+using emulator::TokenSession;
+
+// Runs one session on its own thread.
+std::future<TokenSession> StartSession(TokenReceiver& receiver) {
+  return std::async(std::launch::async, [&receiver] { return receiver.RunSession(); });
+}
+
+// A tool of our own on the line: 115200 bit/s, reads of up to a second.
+struct Tool {
+  explicit Tool(const std::string& path) {
+    EXPECT_TRUE(line.Open(path) && line.Configure(115200)) << line.LastErrorText();
+    line.SetReadLimits({1000, 0, 1000});
+  }
+  std::string Read(std::size_t n) {
+    std::string text(n, '\0');
+    std::size_t got = 0;
+    line.Read(text.data(), n, got);
+    return text.substr(0, got);
+  }
+  void Write(const std::string& text) {
+    std::size_t written = 0;
+    line.Write(text.data(), text.size(), written);
+  }
+  common::SerialLine line;
+};
+
+// A tool that stops halfway, or is killed, ends the session at once, however
+// patient the receiver; and the next tool finds nothing of the last one's
+// left on the line, nor its exclusive hold.
+TEST(TokenReceiver, ASessionEndsWhenItsToolLetsGoOfTheLine) {
+  struct Case {
+    const char* name;
+    TokenRole role;
+    std::function<void(const std::string& path)> tool;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"killed before it said a word", TokenRole::kAcceptSettings,
+            [](const std::string& path) {
+              // As a killed tool leaves it: exclusive, and closed without a
+              // word once the receiver has spoken.
+              const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+              ASSERT_GE(fd, 0);
+              ::ioctl(fd, TIOCEXCL);
+              pollfd readable{fd, POLLIN, 0};
+              EXPECT_EQ(::poll(&readable, 1, 10000), 1);
+              ::close(fd);
+            }},
+           {"stopped after the handshake", TokenRole::kServeSettings,
+            [](const std::string& path) {
+              Tool tool(path);
+              tool.Write("DB4EU");
+              EXPECT_EQ(tool.Read(5), "2ACK3");
+            }},
+           {"stopped after answering the announcement", TokenRole::kAcceptSoftware,
+            [](const std::string& path) {
+              Tool tool(path);
+              EXPECT_EQ(tool.Read(5), "UP2SW");
+              tool.Write("2ACK3");
+            }},
+       }) {
+    SCOPED_TRACE(c.name);
+    emulator::Line line({"", false});
+    ASSERT_TRUE(line.Ok()) << line.Error();
+    TokenOptions options;
+    options.role = c.role;
+    options.image = TokenReceiver::SampleImage();
+    options.patience = std::chrono::milliseconds(-1);
+    TokenReceiver receiver(line, options);
+    auto session = StartSession(receiver);
+    c.tool(line.DevicePath());
+    if (session.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      receiver.Stop();
+      ADD_FAILURE() << "the session outlived its tool";
+    }
+    EXPECT_EQ(session.get().error, "the tool closed the line");
+    ASSERT_TRUE(receiver.ReleaseLine(std::chrono::milliseconds(-1)));
+    // What the next tool finds.
+    const int next = ::open(line.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(next, 0);
+    int waiting = 1;
+    int exclusive = 1;
+    EXPECT_EQ(::ioctl(next, FIONREAD, &waiting), 0);
+    EXPECT_EQ(::ioctl(next, TIOCGEXCL, &exclusive), 0);
+    ::close(next);
+    EXPECT_EQ(waiting, 0);
+    EXPECT_EQ(exclusive, 0);
+  }
+}
+
+// An emulator may wait long for its first tool: its patience counts only
+// once a tool has come.
+TEST(TokenReceiver, PatienceCountsOnceTheToolHasCome) {
+  emulator::Line line({"", false});
+  ASSERT_TRUE(line.Ok()) << line.Error();
+  TokenOptions options;
+  options.role = TokenRole::kServeSettings;
+  options.patience = std::chrono::milliseconds(100);
+  TokenReceiver receiver(line, options);
+  auto session = StartSession(receiver);
+  EXPECT_EQ(session.wait_for(std::chrono::milliseconds(400)), std::future_status::timeout);
+  Tool tool(line.DevicePath());  // comes, and says nothing
+  ASSERT_EQ(session.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(session.get().error, "the tool fell silent");
+}
+
+// A served image whose 256-byte blocks the header's 16-bit count cannot
+// count is refused when the emulator starts, before any line appears.
+TEST(TokenReceiver, AnImageTooLargeForTheBlockCountIsRefusedAtStart) {
+  const auto dir = std::filesystem::temp_directory_path() / ("emu-image-" + std::to_string(::getpid()));
+  std::filesystem::create_directory(dir);
+  const std::string image = (dir / "image.bin").string();
+  std::ofstream(image).close();
+  std::filesystem::resize_file(image, emulator::kLargestServedImage + 1);
+  const std::string command = std::string(RECEIVER_EMULATOR) + " updater --role receive --image " + image + " " +
+                              (dir / "tty").string() + " 2>" + (dir / "err").string();
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  std::ifstream err(dir / "err");
+  const std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("16776961 bytes; a settings image has at most 16776960"), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "tty")));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
