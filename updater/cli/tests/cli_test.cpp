@@ -216,7 +216,7 @@ TEST_F(CliTest, ExitCodesTellTheOutcomesApart) {
            {{"send", File("small.wdb"), "--device", none}, 3, File("small.wdb") + ": 199999 bytes"},
            {{"send", File("s.wdb"), "--device", none}, 4, none + ": No such file or directory"},
            {{"update", File("none.wsw"), "--device", none}, 10, File("none.wsw") + ": No such file or directory"},
-           {{"receive", File("no-dir/r.wdb"), "--device", none}, 10, File("no-dir/r.wdb") + ": No such file"},
+           {{"receive", File("no-dir/r.wdb"), "--device", none}, 10, File("no-dir") + ": No such file or directory (the folder"},
        }) {
     SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.front() + " " + c.args.at(1));
     EXPECT_EQ(RunCli(c.args), c.code);

@@ -106,7 +106,8 @@ TEST(ReceiveSettings, UncreatableFileEndsWithoutAFurtherLine) {
   EXPECT_THAT(rig.host.Lines(), ElementsAre("Соединение........ "));
   // The reason goes to hosts that can show it (the command line).
   EXPECT_THAT(rig.host.Failures(),
-              ElementsAre(std::pair(Failure::kFile, dir.File("no-dir/r.wdb") + ": No such file or directory")));
+              ElementsAre(std::pair(Failure::kFile, dir.File("no-dir") + ": No such file or directory (the folder of " +
+                                                      dir.File("no-dir/r.wdb") + ")")));
   EXPECT_EQ(rig.host.Ended(), 1);
   EXPECT_FALSE(rig.host.Running(TimerId::SECONDS_TIMER));
 }
