@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Screenshots of the programs' windows for the README, taken on a virtual X
+# display (Xvfb) with the windows driven from the keyboard (xdotool) against
+# the receiver emulator.  One function per program (<program>_shots), each
+# writing its PNGs to the output folder.
+#
+#   bash scripts/screenshots.sh                 every program, into docs/screenshots
+#   bash scripts/screenshots.sh torvix          one program
+#   SCALE=2 OUT=/tmp/shots bash scripts/screenshots.sh    at 200 %, elsewhere
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+programs=("$@")
+[ ${#programs[@]} -eq 0 ] && programs=(torvix)
+
+if [ -z "${SCREENSHOTS_ON_XVFB:-}" ]; then
+  bash scripts/deps.sh
+  tools=(xvfb xauth imagemagick xdotool)
+  missing=()
+  for p in "${tools[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build/release --target torvix receiver-emulator
+  exec env SCREENSHOTS_ON_XVFB=1 xvfb-run -a -s "-screen 0 1600x1200x24" bash "$0" "${programs[@]}"
+fi
+
+out=${OUT:-docs/screenshots}
+scale=${SCALE:-1}
+mkdir -p "$out"
+work=$(mktemp -d)
+started=()
+cleanup() {
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The id of the visible window titled exactly $1, once there is one.
+window() { xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+# Gives window $1 the keyboard and presses the keys that follow.
+keys() {
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id"
+  xdotool key "$@"
+}
+# Waits until no visible window is titled $1.
+gone() { while xdotool search --onlyvisible --name "^$1\$" >/dev/null; do sleep 0.1; done; }
+shot() {
+  import -window "$1" "$out/$2"
+  echo "$out/$2"
+}
+# Waits until path $1 exists (a program's pseudo-terminal).
+appears() {
+  for _ in $(seq 100); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "$1 did not appear" >&2
+  return 1
+}
+
+# TORVIX: the main window after a connect, and the progress window during a
+# database download (paced, so that it stays on screen).
+torvix_shots() {
+  local dir=$work/torvix
+  mkdir -p "$dir/config/KALMER"
+  printf '[General]\nPort=1\n' >"$dir/config/KALMER/TORVIX.conf"
+  build/release/emulator/receiver-emulator link "$dir/receiver" --paced >"$dir/emulator.log" 2>&1 &
+  started+=($!)
+  appears "$dir/receiver"
+  XDG_CONFIG_HOME="$dir/config" COM1="$dir/receiver" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
+    build/release/torvix/app/torvix >"$dir/torvix.log" 2>&1 &
+  started+=($!)
+
+  local main
+  main=$(window 'MeridLink - 4.0')
+  keys "$main" alt+s                              # Setup Comm
+  keys "$(window 'Communication Setup')" Return   # OK: connect
+  sleep 2                                         # the connect and its half second of full bar
+  gone 'Connect to the receiver'
+  shot "$main" torvix-main.png
+
+  keys "$main" alt+r                              # Read User Data
+  keys "$(window TORVIX)" Return                  # the receiver is on
+  keys "$(window 'Save As')" ctrl+a
+  xdotool type "$dir/factory_data.txt"
+  xdotool key Return
+  local progress
+  progress=$(window 'Read User Data')
+  sleep 5                                         # a few blocks at 19200 bit/s
+  shot "$progress" torvix-progress.png
+  keys "$progress" Escape                         # Cancel
+  gone 'Read User Data'
+  keys "$main" alt+e                              # Exit MeridLink
+}
+
+for program in "${programs[@]}"; do
+  "${program}_shots"
+done
