@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          qt6-base-dev libqt6svg6 fonts-dejavu-core)
+          qt6-base-dev qt6-svg-dev fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

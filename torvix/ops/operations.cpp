@@ -63,6 +63,10 @@ ConnectReport Connect(OperationContext& context) {
 }
 
 OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError) {
+  return Upgrade(context, entry, [&romPath]() -> std::optional<std::string> { return romPath; }, fileError);
+}
+
+OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& fileError) {
   ProgramValues& values = context.values;
   OperationUi& ui = context.ui;
   const bool factoryEntry = entry == 3 || entry == 4;
@@ -76,19 +80,21 @@ OperationResult Upgrade(OperationContext& context, int entry, const std::string&
     values.accessGranted = true;
   }
   values.upgradeMode = ModeOfEntry(entry);
+  const std::optional<std::string> romPath = chooseRom();
+  if (!romPath) return OperationResult::kDeclined;
 
   RomImageFile file;
-  if (!file.Open(romPath)) {
-    fileError = romPath + ": " + file.Error();
+  if (!file.Open(*romPath)) {
+    fileError = *romPath + ": " + file.Error();
     return OperationResult::kFileError;
   }
   RomImageCheck check;
   if (!CheckRomImage(file, check)) {
-    fileError = romPath + ": " + file.Error();
+    fileError = *romPath + ": " + file.Error();
     return OperationResult::kFileError;
   }
   if (!check.magicOk) {
-    ui.ShowMessage(kWrongRomImage, context.programName);
+    ui.ShowWarning(kWrongRomImage, context.programName);
     return OperationResult::kRefused;
   }
   if (!factoryEntry && check.upgradeFlagByte == 0) {
@@ -115,10 +121,17 @@ OperationResult Upgrade(OperationContext& context, int entry, const std::string&
 
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const std::string& textPath,
                              std::string& fileError) {
+  return ReadUserData(context, text, [&textPath]() -> std::optional<std::string> { return textPath; }, fileError);
+}
+
+OperationResult ReadUserData(OperationContext& context, FactoryText& text, const FileChooser& chooseText,
+                             std::string& fileError) {
   if (!context.ui.ConfirmReceiverOn(kTurnOnReceiver, context.programName)) return OperationResult::kDeclined;
+  const std::optional<std::string> textPath = chooseText();
+  if (!textPath) return OperationResult::kDeclined;
   // Make sure the text can be written before the receiver is kept busy.
   common::ReplacingFile file;
-  if (!file.Create(textPath)) {
+  if (!file.Create(*textPath)) {
     fileError = file.Error();
     return OperationResult::kFileError;
   }
@@ -127,12 +140,12 @@ OperationResult ReadUserData(OperationContext& context, FactoryText& text, const
   const JobOutcome outcome = context.progress.Run(OperationCode::ReadUserData, data);
   if (outcome == JobOutcome::kStopped) return OperationResult::kStopped;
   if (outcome != JobOutcome::kSucceeded) {
-    context.ui.ShowMessage(kFactoryDataNotValid, context.programName);
+    context.ui.ShowWarning(kFactoryDataNotValid, context.programName);
     return ToOperationResult(outcome);
   }
   std::ostringstream printed(std::ios::binary);
   if (text.Print(printed) != 0) {
-    context.ui.ShowMessage(kFactoryDataNotValid, context.programName);
+    context.ui.ShowWarning(kFactoryDataNotValid, context.programName);
     return OperationResult::kRefused;
   }
   if (!file.Write(printed.str()) || !file.Commit()) {
@@ -151,7 +164,7 @@ OperationResult WriteFactoryData(OperationContext& context, FactoryText& text, c
   }
   std::string message;
   if (text.Compile(in, message) != 0) {
-    context.ui.ShowMessage(message, context.programName);
+    context.ui.ShowWarning(message, context.programName);
     return OperationResult::kRefused;
   }
   OperationData data;

@@ -6,6 +6,7 @@
 // each operation blocks until its progress window has closed.
 #pragma once
 
+#include <functional>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -32,6 +33,9 @@ class OperationUi : public ProgressView, public SerialErrorNotifier {
   // after every connect, also the one that Upgrade 1 to 3 make first.  The
   // command line, which prints its own report, leaves it empty.
   virtual void ShowReceiverInformation(const ConnectReport&) {}
+  // A box with an OK button and the warning icon (a console, which has no
+  // icons, shows it as any other box).  Caller's thread; returns when dismissed.
+  virtual void ShowWarning(const std::string& text, const std::string& caption) { ShowMessage(text, caption); }
   // "Please turn on your receiver." (OK / Cancel): true for OK.
   virtual bool ConfirmReceiverOn(const std::string& text, const std::string& caption) = 0;
   // The whole-upgrade question (OK / Cancel): true for OK.
@@ -125,6 +129,10 @@ struct ConnectReport {
 // report to OperationUi::ShowReceiverInformation.
 ConnectReport Connect(OperationContext& context);
 
+// Asks the operator for a file at the moment an entry needs it (the file
+// dialog); none when the choice was cancelled.  Caller's thread.
+using FileChooser = std::function<std::optional<std::string>()>;
+
 // Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file
 // could not be used (kFileError).  Entries 1 to 3 connect first while no
 // connect was attempted in this run: a failed connect leaves hardwareNumber
@@ -132,12 +140,20 @@ ConnectReport Connect(OperationContext& context);
 // (kStopped), and a port that did not open ends it only with
 // portFailureEndsUpgrade (kPortNotOpened).
 OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError);
+// The same, choosing the ROM image after the access code and the mode are
+// settled, as the window's entries do; a cancelled choice ends the entry
+// (kDeclined).
+OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& fileError);
 
 // Read User Data into `textPath`.  The text is written (through a temporary
 // file renamed over the chosen one) only after a completed download; a
 // failed or stopped download leaves the chosen file as it was.  After a
 // failure the operator sees kFactoryDataNotValid; after a stop nothing.
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const std::string& textPath,
+                             std::string& fileError);
+// The same, choosing the text file after the operator confirmed that the
+// receiver is on; a cancelled choice ends it (kDeclined) and creates no file.
+OperationResult ReadUserData(OperationContext& context, FactoryText& text, const FileChooser& chooseText,
                              std::string& fileError);
 
 // Write Factory Data from `textPath`: compiles it, shows the reader's message

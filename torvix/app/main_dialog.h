@@ -1,0 +1,75 @@
+// "MeridLink - 4.0", TORVIX's main window: what the receiver reported at the
+// last connect, and one button per operation.  Every operation runs on the
+// user-interface thread, modally: its questions, file dialog and progress
+// window take all input until it has finished.  The operations themselves,
+// and everything they decide, are torvix/ops'; this window only asks and shows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <QDialog>
+
+#include "torvix/app/progress_dialog.h"
+#include "torvix/ops/operations.h"
+
+class QLabel;
+
+namespace torvix::app {
+
+class MainDialog : public QDialog, public OperationUi {
+  Q_OBJECT
+ public:
+  // `factoryText` holds the program's database image; `timings` are the
+  // link's limits (the production values unless a test shortens them).  Both
+  // outlive the window.
+  MainDialog(FactoryText& factoryText, const LinkTimings& timings);
+
+  // Reads the stored port number; when none is stored, asks for one with
+  // "Communication Setup" before the window is shown.  Connects nowhere.
+  void Start();
+
+  std::uint32_t Port() const { return port_; }
+  const ProgramValues& Values() const { return values_; }
+
+  // OperationUi, on the user-interface thread (a progress window brings the
+  // job's calls there).  Each box and question returns when answered.
+  void ShowReceiverInformation(const ConnectReport& report) override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void ShowWarning(const std::string& text, const std::string& caption) override;
+  bool AskStopUpgrade(const std::string& question, const std::string& caption) override;
+  void ShowSerialError(const std::string& caption, const std::string& systemText) override;
+  bool ConfirmReceiverOn(const std::string& text, const std::string& caption) override;
+  bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> AskAccessCode() override;
+  // An operation's progress is shown by its own progress window, not here.
+  void ShowStatus(const std::string&) override {}
+  void ShowProgressRange(std::uint16_t) override {}
+  void ShowProgressPosition(int) override {}
+
+ private:
+  void OnSetupComm();
+  void OnReadUserData();
+  void OnWriteFactoryData();
+  void OnUpgrade(int entry);
+  void OnAbout();
+  // "Communication Setup" with the present port; stores the port after OK
+  // and after Cancel; true after OK.
+  bool ChoosePort();
+  // The file dialog with `fileName` proposed: the chosen path, none when cancelled.
+  std::optional<std::string> ChooseFile(const char* fileName, const char* filters, bool toWrite);
+  void ReportFileError(OperationResult result, const std::string& error);
+
+  QLabel* software_;
+  QLabel* hardware_;
+  QLabel* status_;
+  FactoryText& factoryText_;
+  const LinkTimings& timings_;
+  std::uint32_t port_ = 0;  // 1 COM1, 2 COM2, 0 none chosen (another stored number is used as it is)
+  ProgramValues values_;    // the program-wide values of this run
+  DialogProgress progress_;
+  OperationContext context_;
+};
+
+}  // namespace torvix::app

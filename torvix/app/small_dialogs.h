@@ -1,0 +1,54 @@
+// The small windows of TORVIX: the program icon, the about box, the port
+// choice and the access code.  User-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <QDialog>
+#include <QIcon>
+
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+namespace torvix::app {
+
+// The program's icon (an SVG of its own, also installed for the desktop).
+QIcon ProgramIcon();
+
+// "About MeridLink": the icon, the version line and OK.
+class AboutDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit AboutDialog(QWidget* parent);
+};
+
+// "Communication Setup": COM1 or COM2.  Shows COM1 selected for port 1 and
+// COM2 for any other number (0 included).
+class CommSetupDialog : public QDialog {
+  Q_OBJECT
+ public:
+  CommSetupDialog(QWidget* parent, std::uint32_t port);
+  // After OK: 1 when COM1 is selected, 2 otherwise.
+  std::uint32_t Port() const;
+
+ private:
+  QRadioButton* com1_;
+};
+
+// "Password Dialog": one masked line of at most 20 characters, empty each
+// time it is shown.
+class PasswordDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit PasswordDialog(QWidget* parent);
+  // Shows the dialog; the text entered after OK, none after Cancel.
+  static std::optional<std::string> Ask(QWidget* parent);
+
+ private:
+  QLineEdit* edit_;
+};
+
+}  // namespace torvix::app

@@ -1,0 +1,564 @@
+// TORVIX's windows driven as an operator drives them, against the receiver
+// emulator on a pseudo-terminal that COM1 leads to.  Every modal window is
+// answered by the test's ModalScript; nothing waits a fixed time.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include <QAccessible>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "emulator/link/receiver.h"
+#include "emulator/link/sample_database.h"
+#include "torvix/app/main_dialog.h"
+#include "torvix/app/port_store.h"
+#include "torvix/app/small_dialogs.h"
+#include "torvix/app/tests/window_test_support.h"
+#include "torvix/app/window_texts.h"
+#include "torvix/database/factory_text_reader.h"
+#include "torvix/database/factory_text_writer.h"
+#include "torvix/link/link_frame.h"
+#include "torvix/link/tests/job_harness.h"
+#include "torvix/ops/database_factory_text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace torvix;
+using namespace torvix::app;
+using namespace torvix::app::testing;
+using Bytes = std::vector<std::uint8_t>;
+
+void StorePort(const std::optional<QString>& text) {
+  QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+  if (text) {
+    settings.setValue(kPortKey, *text);
+  } else {
+    settings.remove(kPortKey);
+  }
+  settings.sync();
+}
+
+QString StoredPortText() {
+  const QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+  return settings.value(kPortKey).toString();
+}
+
+void WriteFile(const fs::path& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+// A ROM image that reaches the flag byte.
+std::string RomImage(std::string_view magic, std::uint8_t hardwareCode, std::uint8_t flag) {
+  std::string rom(kUpgradeFlagOffset + 4096, '\0');
+  for (std::size_t i = 0; i < rom.size(); ++i) rom[i] = static_cast<char>(i * 13);
+  rom.replace(0, magic.size(), magic);
+  rom[kHardwareCodeOffset] = static_cast<char>(hardwareCode);
+  rom[kUpgradeFlagOffset] = static_cast<char>(flag);
+  return rom;
+}
+
+// The flag byte's place in the software stream the receiver stored.
+constexpr std::size_t kMarkerInStream = kSoftwareSizePrefix + kUpgradeFlagOffset - kRomImageHeaderSize;
+
+std::string PrintedSample() {
+  DatabaseImage image;
+  const Bytes sample = emulator::SampleDatabaseImage();
+  std::copy(sample.begin(), sample.end(), image.Data());
+  std::ostringstream text;
+  EXPECT_EQ(WriteFactoryText(text, image), 0);
+  return text.str();
+}
+
+QString StatusOf(QWidget* progress) { return progress->findChild<QLabel*>(QStringLiteral("status"))->text(); }
+
+// Every control with a text shows all of it: nothing is cut off or outside its window.
+void ExpectNothingClipped(QWidget* window) {
+  for (QWidget* child : window->findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractButton*>(child) == nullptr && qobject_cast<QLabel*>(child) == nullptr &&
+        qobject_cast<QGroupBox*>(child) == nullptr) {
+      continue;
+    }
+    if (!child->isVisible()) continue;
+    const QSize hint = child->sizeHint();
+    EXPECT_GE(child->width(), hint.width()) << window->windowTitle().toStdString() << ": "
+                                            << child->property("text").toString().toStdString();
+    EXPECT_GE(child->height(), hint.height()) << window->windowTitle().toStdString() << ": "
+                                              << child->property("text").toString().toStdString();
+    EXPECT_TRUE(window->rect().contains(child->geometry())) << child->property("text").toString().toStdString();
+  }
+}
+
+// Runs `onShow` for every window as it is shown.
+class ShowHook : public QObject {
+ public:
+  explicit ShowHook(std::function<void(QWidget*)> onShow) : onShow_(std::move(onShow)) {
+    qApp->installEventFilter(this);
+  }
+  ~ShowHook() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Show && object->isWidgetType()) onShow_(static_cast<QWidget*>(object));
+    return false;
+  }
+
+ private:
+  std::function<void(QWidget*)> onShow_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = fs::path(TestFolder()) / "work";
+    fs::create_directories(work_);
+    timings_.limits = torvix::testing::ShortLimits();
+    timings_.connectSuccessPause = std::chrono::milliseconds(0);
+    StorePort(QStringLiteral("1"));
+  }
+  void TearDown() override {
+    EXPECT_TRUE(script_.unexpected.isEmpty()) << script_.unexpected.join("\n").toStdString();
+    EXPECT_TRUE(script_.Done()) << "a window the test expected never came";
+    window_.reset();
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    fs::remove_all(work_);
+  }
+
+  void StartReceiver(emulator::LinkOptions options = {}, bool paced = false) {
+    line_ = std::make_unique<emulator::Line>(emulator::Line::Options{TestFolder() + "/com1", paced});
+    ASSERT_TRUE(line_->Ok()) << line_->Error();
+    if (options.databaseImage.empty()) options.databaseImage = emulator::SampleDatabaseImage();
+    options.replyTimeoutMs = 5000;
+    receiver_ = std::make_unique<emulator::LinkReceiver>(*line_, std::move(options));
+    thread_ = std::thread([this] { receiver_->Serve(stop_); });
+  }
+  int Received(int code) {
+    const std::vector<int> codes = receiver_->CodesReceived();
+    return static_cast<int>(std::count(codes.begin(), codes.end(), code));
+  }
+  // Waits until the receiver has acknowledged `uploads` uploads to the end.
+  bool Uploaded(int uploads) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (receiver_->CompletedUploads() < uploads && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    return receiver_->CompletedUploads() == uploads;
+  }
+
+  MainDialog& OpenWindow() {
+    window_.reset();
+    window_ = std::make_unique<MainDialog>(factoryText_, timings_);
+    window_->Start();
+    window_->show();
+    return *window_;
+  }
+  // Presses a main window button; returns when its operation has finished.
+  void Click(const char* text) {
+    QAbstractButton* button = ButtonByText(window_.get(), text);
+    ASSERT_NE(button, nullptr) << text;
+    button->click();
+  }
+  QString Field(const char* name) { return window_->findChild<QLabel*>(name)->text(); }
+  void ExpectFields(const QString& software, const QString& hardware, const char* status) {
+    EXPECT_EQ(Field("softwareVersion"), software);
+    EXPECT_EQ(Field("hardwareVersion"), hardware);
+    EXPECT_EQ(Field("communicationStatus"), status);
+  }
+
+  // "Communication Setup": it shows `shown` selected; the test selects
+  // `choose` (if any) and answers OK or Cancel.
+  void ExpectSetup(const char* shown, const char* choose, bool ok) {
+    script_.Expect([](QWidget* w) { return qobject_cast<CommSetupDialog*>(w) != nullptr; },
+                   [shown, choose, ok](QWidget* w) {
+                     EXPECT_EQ(w->windowTitle(), kCommSetupCaption);
+                     EXPECT_TRUE(ButtonByText(w, shown)->isChecked()) << shown;
+                     if (choose != nullptr) ButtonByText(w, choose)->click();
+                     ButtonByText(w, ok ? "OK" : "Cancel")->click();
+                   });
+  }
+  // The file dialog proposing `proposed` with `filters`; the test chooses `path`.
+  void ExpectFile(const char* proposed, const char* filters, const fs::path& path) {
+    script_.Expect([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
+                   [proposed, filters, path](QWidget* w) {
+                     auto* dialog = qobject_cast<QFileDialog*>(w);
+                     EXPECT_EQ(QFileInfo(dialog->selectedFiles().value(0)).fileName(), proposed);
+                     EXPECT_EQ(dialog->nameFilters(), QString(filters).split(";;"));
+                     // Typed into the file name field, as an operator may.
+                     dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                         ->setText(QString::fromStdString(path.string()));
+                     static_cast<QDialog*>(dialog)->accept();  // as its Open / Save button does
+                   });
+  }
+  // "Password Dialog", empty and masked; the test types `typed` (of which
+  // at most 20 characters stay) and answers OK or Cancel.
+  void ExpectPassword(const QString& typed, bool ok = true) {
+    script_.Expect([](QWidget* w) { return qobject_cast<PasswordDialog*>(w) != nullptr; },
+                   [typed, ok](QWidget* w) {
+                     EXPECT_EQ(w->windowTitle(), kPasswordCaption);
+                     EXPECT_NE(w->findChild<QLabel*>(), nullptr);
+                     EXPECT_EQ(w->findChild<QLabel*>()->text(), kPasswordLabel);
+                     auto* edit = w->findChild<QLineEdit*>();
+                     EXPECT_EQ(edit->text(), QString());
+                     EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+                     QTest::keyClicks(edit, typed);
+                     EXPECT_EQ(edit->text(), typed.left(kPasswordMaxLength));
+                     auto* buttons = w->findChild<QDialogButtonBox*>();
+                     buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+                   });
+  }
+  // Cancel in the progress window once its status satisfies `when`; the
+  // status right after goes to statusAfterCancel_.
+  void ExpectCancel(std::function<bool(const QString&)> when) {
+    script_.Expect(
+        [when](QWidget* w) { return qobject_cast<ProgressDialog*>(w) != nullptr && when(StatusOf(w)); },
+        [this](QWidget* w) {
+          ButtonByText(w, "Cancel")->click();
+          statusAfterCancel_ << StatusOf(w);
+        });
+  }
+
+  fs::path work_;
+  LinkTimings timings_;
+  DatabaseFactoryText factoryText_;
+  ModalScript script_;
+  QStringList statusAfterCancel_;
+  std::unique_ptr<emulator::Line> line_;
+  std::unique_ptr<emulator::LinkReceiver> receiver_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::unique_ptr<MainDialog> window_;
+};
+
+const QString kTurnOn = BoxOf(kProgramName, kTurnOnReceiver, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel);
+
+TEST(PortStore, OnlyANumberFrom0To4294967295IsAPort) {
+  struct Case {
+    const char* text;
+    std::optional<std::uint32_t> port;
+  };
+  for (const Case c : {Case{"1", 1}, Case{"2", 2}, Case{"0", 0}, Case{"3", 3}, Case{"007", 7},
+                       Case{"4294967295", 4294967295u}, Case{"4294967296", std::nullopt},
+                       Case{"99999999999", std::nullopt}, Case{"", std::nullopt}, Case{"-1", std::nullopt},
+                       Case{"+1", std::nullopt}, Case{" 1", std::nullopt}, Case{"1 ", std::nullopt},
+                       Case{"0x1", std::nullopt}, Case{"COM1", std::nullopt}}) {
+    EXPECT_EQ(ParseStoredPort(QString::fromLatin1(c.text)), c.port) << '"' << c.text << '"';
+  }
+}
+
+TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {
+  StartReceiver();
+  MainDialog& window = OpenWindow();
+  EXPECT_EQ(window.windowTitle(), kMainCaption);
+  EXPECT_FALSE(window.windowIcon().pixmap(32, 32).isNull()) << "the program icon";
+  ExpectFields(kUnavailable, kUnavailable, kConnectionFailed);
+  for (const char* text : {kSetupCommButton, kAboutButton, kExitButton, kReadUserDataButton, kWriteFactoryDataButton,
+                           kUpgrade1Button, kUpgrade2Button, kUpgrade3Button, kUpgrade4Button}) {
+    QAbstractButton* button = ButtonByText(&window, text);
+    ASSERT_NE(button, nullptr) << text;
+    EXPECT_TRUE(button->isEnabled() && button->isVisible()) << text;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), QString(text).remove('&'));
+  }
+  EXPECT_TRUE(qobject_cast<QPushButton*>(ButtonByText(&window, kSetupCommButton))->isDefault());
+  ExpectNothingClipped(&window);
+
+  // The about box, from its button and from the window's context menu.
+  for (int i = 0; i < 2; ++i) {
+    script_.Expect([](QWidget* w) { return qobject_cast<AboutDialog*>(w) != nullptr; },
+                   [](QWidget* w) {
+                     EXPECT_EQ(w->windowTitle(), kAboutCaption);
+                     ExpectNothingClipped(w);
+                     bool versionShown = false;
+                     for (QLabel* label : w->findChildren<QLabel*>()) versionShown |= label->text() == kAboutVersion;
+                     EXPECT_TRUE(versionShown);
+                     ButtonByText(w, "OK")->click();
+                   });
+  }
+  Click(kAboutButton);
+  ASSERT_EQ(window.actions().size(), 1);
+  EXPECT_EQ(window.actions()[0]->text(), kAboutMenuItem);
+  EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+  window.actions()[0]->trigger();
+
+  // The other windows as drawn.
+  CommSetupDialog setup(&window, 0);
+  ProgressDialog progress(&window, window);
+  PasswordDialog password(&window);
+  for (QDialog* dialog : std::initializer_list<QDialog*>{&setup, &progress, &password}) {
+    dialog->show();
+    ExpectNothingClipped(dialog);
+    dialog->hide();
+  }
+  EXPECT_EQ(progress.windowTitle(), kProgressCaption);
+  EXPECT_EQ(StatusOf(&progress), kProgressStatus);
+
+  EXPECT_TRUE(receiver_->CodesReceived().empty()) << "no port was opened";
+  // Escape, the close box and "&Exit MeridLink" end the program.
+  QSignalSpy finished(&window, &QDialog::finished);
+  QTest::keyClick(&window, Qt::Key_Escape);
+  window.show();
+  window.close();
+  window.show();
+  Click(kExitButton);
+  EXPECT_EQ(finished.count(), 3);
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(WindowTest, FirstStartAsksForAPortAndKeepsTheAnswer) {
+  StartReceiver();
+  StorePort(std::nullopt);
+  ExpectSetup(kCom2, nullptr, false);  // 0 shows COM2; cancelled, 0 is kept
+  OpenWindow();
+  EXPECT_TRUE(script_.Done());
+  EXPECT_EQ(window_->Port(), 0u);
+  EXPECT_EQ(StoredPortText(), "0");
+
+  // The next start reads the 0 and asks nothing; Setup Comm, COM1, OK connects.
+  OpenWindow();
+  EXPECT_EQ(window_->Port(), 0u);
+  ExpectSetup(kCom2, kCom1, true);
+  Click(kSetupCommButton);
+  EXPECT_EQ(window_->Port(), 1u);
+  EXPECT_EQ(StoredPortText(), "1");
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+  EXPECT_EQ(window_->Values().hardwareNumber, 503);
+
+  // Setup Comm, Cancel: the port stays, is stored again, and nothing connects.
+  StorePort(QStringLiteral("7"));
+  ExpectSetup(kCom1, kCom2, false);
+  Click(kSetupCommButton);
+  EXPECT_EQ(window_->Port(), 1u);
+  EXPECT_EQ(StoredPortText(), "1");
+  EXPECT_EQ(Received(CODE_IDENTIFY), 1);
+}
+
+TEST_F(WindowTest, FailedConnectsShowUnavailable) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;
+  StartReceiver(options);
+  OpenWindow();
+  // A silent receiver.
+  ExpectSetup(kCom1, nullptr, true);
+  script_.ExpectBox(BoxOf("Connect", "Connection error.", QMessageBox::NoIcon));
+  Click(kSetupCommButton);
+  ExpectFields(kUnavailable, kUnavailable, kConnectionFailed);
+  EXPECT_TRUE(window_->Values().connectAttempted);
+
+  ExpectSetup(kCom1, nullptr, true);
+  Click(kSetupCommButton);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+
+  // COM2 leads nowhere: the port's own box (no owner), then "Open error".
+  ExpectSetup(kCom1, kCom2, true);
+  script_.Expect(
+      [](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        return box && Describe(box) == BoxOf(kSerialErrorCaption, "No such file or directory", QMessageBox::Information);
+      },
+      [](QWidget* w) {
+        EXPECT_EQ(w->parentWidget(), nullptr);
+        qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+      });
+  script_.ExpectBox(BoxOf(kOpenErrorCaption, kOpenErrorText, QMessageBox::NoIcon));
+  Click(kSetupCommButton);
+  ExpectFields(kUnavailable, kUnavailable, kConnectionFailed);
+  EXPECT_EQ(window_->Values().hardwareNumber, 503) << "kept from the connect that worked";
+}
+
+TEST_F(WindowTest, ConnectKeepsTheFullBarForHalfASecondWhileTheWindowGoesOn) {
+  timings_.connectSuccessPause = LinkTimings{}.connectSuccessPause;
+  StartReceiver();
+  OpenWindow();
+  QElapsedTimer sinceFull;
+  qint64 shownFull = -1;
+  int ticksWhileFull = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ticksWhileFull += sinceFull.isValid() && shownFull < 0; });
+  ticker.start(10);
+  ShowHook hook([&](QWidget* w) {
+    auto* progress = qobject_cast<ProgressDialog*>(w);
+    if (progress == nullptr) return;
+    QObject::connect(progress->findChild<QProgressBar*>(), &QProgressBar::valueChanged, progress, [&](int value) {
+      if (value == kConnectDonePosition) sinceFull.start();
+    });
+    QObject::connect(progress, &QDialog::finished, progress, [&] { shownFull = sinceFull.elapsed(); });
+  });
+  ExpectSetup(kCom1, nullptr, true);
+  Click(kSetupCommButton);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+  EXPECT_GE(shownFull, 500);
+  EXPECT_GE(ticksWhileFull, 5) << "the window went on with its work meanwhile";
+}
+
+TEST_F(WindowTest, CancelDuringConnectAndDownloadAsksNothing) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;
+  options.downloadBlockSize = 64;  // paced at 19200 bit/s: the download takes over a minute
+  StartReceiver(options, true);
+  timings_.limits.readConstant = 50;  // a silent receiver is awaited about half a second
+  OpenWindow();
+  ExpectSetup(kCom1, nullptr, true);
+  // Once the request is out, the job waits for the reply that never comes.
+  ExpectCancel([this](const QString&) { return Received(CODE_IDENTIFY) == 1; });
+  Click(kSetupCommButton);
+  ExpectFields(kUnavailable, kUnavailable, kConnectionFailed);
+
+  const fs::path text = work_ / "factory_data.txt";
+  WriteFile(text, "kept\n");
+  script_.ExpectBox(kTurnOn);
+  ExpectFile(kFactoryFileName, kFactoryFileFilters, text);
+  ExpectCancel([](const QString& status) { return status.startsWith("Downloading...   block"); });
+  Click(kReadUserDataButton);
+  EXPECT_EQ(statusAfterCancel_, QStringList({kClosingConnection, kClosingConnection}));
+  EXPECT_EQ(ReadFile(text), "kept\n");
+  EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, 2, 3000));
+}
+
+TEST_F(WindowTest, CancelDuringAnUpgradeAsksAndNoGoesOn) {
+  emulator::LinkOptions options;
+  options.faults.readyDelayMs = 1000;  // the upgrade waits for the receiver meanwhile
+  StartReceiver(options);
+  const fs::path rom = work_ / "rom.bin";
+  WriteFile(rom, RomImage(kRomMagicT, 0, 0x07));
+  OpenWindow();
+  const QString question =
+      BoxOf(kProgramName, kStopUpgradeQuestion, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No);
+  ExpectPassword(QString::fromLatin1(kFactoryAccessCode.data(), kFactoryAccessCode.size()));
+  ExpectFile(kRomFileName, kRomFileFilters, rom);
+  ExpectCancel([](const QString& status) { return status == kStatusConnecting; });
+  script_.ExpectBox(question, QMessageBox::No);
+  // A second Cancel asks again.
+  ExpectCancel([](const QString& status) { return status == kStatusConnecting; });
+  script_.ExpectBox(question, QMessageBox::Yes);
+  Click(kUpgrade4Button);
+  EXPECT_EQ(statusAfterCancel_, QStringList({kStatusConnecting, kClosingConnection}));
+  EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, 1, 3000));
+  EXPECT_EQ(receiver_->CompletedUploads(), 0);
+  EXPECT_EQ(Received(CODE_IDENTIFY), 0) << "Upgrade 4 does not connect";
+}
+
+TEST_F(WindowTest, UpgradeEntriesCheckImageAccessCodeAndHardware) {
+  StartReceiver();
+  const fs::path wrong = work_ / "wrong.bin";
+  const fs::path unknownHardware = work_ / "unknown.bin";
+  const fs::path wholeOnly = work_ / "whole.bin";
+  const fs::path good = work_ / "good.bin";
+  WriteFile(wrong, std::string(kRomImageHeaderSize, 'K'));
+  WriteFile(unknownHardware, RomImage(kRomMagicA, 30, 0x07));
+  WriteFile(wholeOnly, RomImage(kRomMagicT, 0, 0x00));
+  WriteFile(good, RomImage(kRomMagicT, 0, 0x07));  // hardware 503, as the emulator reports
+  OpenWindow();
+
+  ExpectFile(kRomFileName, kRomFileFilters, wrong);
+  script_.ExpectBox(BoxOf(kProgramName, kWrongRomImage, QMessageBox::Warning));
+  Click(kUpgrade1Button);
+
+  // A wrong code (typed past the 20 characters the field takes), a cancelled one.
+  ExpectPassword(QStringLiteral("5082613 and then some more"));
+  script_.ExpectBox(BoxOf(kProgramName, kPasswordError, QMessageBox::NoIcon));
+  Click(kUpgrade3Button);
+  ExpectPassword(QStringLiteral("5082613"), false);
+  Click(kUpgrade4Button);
+  EXPECT_FALSE(window_->Values().accessGranted);
+
+  // The right code; the first connect of the run comes before the hardware check.
+  ExpectPassword(QStringLiteral("5082613"));
+  ExpectFile(kRomFileName, kRomFileFilters, unknownHardware);
+  script_.ExpectBox(BoxOf(kProgramName, kHardwareVersionError, QMessageBox::NoIcon));
+  Click(kUpgrade3Button);
+  EXPECT_TRUE(window_->Values().accessGranted);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+
+  ExpectFile(kRomFileName, kRomFileFilters, wholeOnly);
+  script_.ExpectBox(BoxOf(kProgramName, kWholeUpgradeQuestion, QMessageBox::Warning,
+                          QMessageBox::Ok | QMessageBox::Cancel),
+                    QMessageBox::Cancel);
+  Click(kUpgrade1Button);
+
+  // Each entry sends the image with its marker; the code holds for the run.
+  struct Case {
+    const char* button;
+    std::uint8_t marker;
+  };
+  int uploads = 0;
+  for (const Case c : {Case{kUpgrade1Button, kMarkerKeepChannels}, Case{kUpgrade2Button, kMarkerSatelliteInfo},
+                       Case{kUpgrade3Button, kMarkerWhole}, Case{kUpgrade4Button, kMarkerWhole}}) {
+    SCOPED_TRACE(c.button);
+    ExpectFile(kRomFileName, kRomFileFilters, good);
+    script_.ExpectBox(BoxOf("Upgrade", ResultMessageFor(OperationCode::Upgrade, true)->text, QMessageBox::NoIcon));
+    Click(c.button);
+    ASSERT_TRUE(Uploaded(++uploads));
+    EXPECT_EQ(receiver_->StoredSoftware().at(kMarkerInStream), c.marker);
+  }
+  EXPECT_EQ(Received(CODE_IDENTIFY), 1) << "one connect in the run";
+}
+
+TEST_F(WindowTest, ReadUserDataWritesTheReceiversDatabase) {
+  StartReceiver();
+  OpenWindow();
+  const fs::path text = work_ / "read.txt";
+  script_.ExpectBox(kTurnOn, QMessageBox::Cancel);
+  Click(kReadUserDataButton);
+  EXPECT_FALSE(fs::exists(text));
+
+  script_.ExpectBox(kTurnOn);
+  ExpectFile(kFactoryFileName, kFactoryFileFilters, text);  // a name that does not exist yet
+  Click(kReadUserDataButton);
+  EXPECT_EQ(ReadFile(text), PrintedSample());
+  EXPECT_EQ(Received(CODE_READ_USER_DATA), 1);
+}
+
+TEST_F(WindowTest, WriteFactoryDataSendsAnAcceptedTextOnly) {
+  StartReceiver();
+  OpenWindow();
+  const fs::path missing = work_ / "missing.txt";
+  ExpectFile(kFactoryFileName, kFactoryFileFilters, missing);
+  script_.ExpectBox(BoxOf(kProgramName, missing.string() + ": No such file or directory", QMessageBox::Warning));
+  Click(kWriteFactoryDataButton);
+
+  const fs::path good = work_ / "good.txt";
+  WriteFile(good, PrintedSample());
+  ExpectFile(kFactoryFileName, kFactoryFileFilters, good);
+  script_.ExpectBox(
+      BoxOf("Upgrade", ResultMessageFor(OperationCode::WriteFactoryData, true)->text, QMessageBox::NoIcon));
+  Click(kWriteFactoryDataButton);
+  ASSERT_TRUE(Uploaded(1));
+  DatabaseImage compiled;
+  std::istringstream in(PrintedSample());
+  StreamByteSource raw(in);
+  DosTextSource source(raw);
+  ASSERT_EQ(FactoryTextReader().Read(source, compiled), FT_OK);
+  EXPECT_EQ(receiver_->StoredFactoryData(), Bytes(compiled.Data(), compiled.Data() + DatabaseImage::kSize));
+
+  // A text the reader refuses: its message, and nothing goes to the receiver.
+  const fs::path refused = work_ / "refused.txt";
+  WriteFile(refused, "# channel list\r\n?\r\n");
+  ExpectFile(kFactoryFileName, kFactoryFileFilters, refused);
+  script_.ExpectBox(BoxOf(kProgramName, " * Error : line 2. Invalid tag '?'.\n", QMessageBox::Warning));
+  const std::size_t codesBefore = receiver_->CodesReceived().size();
+  Click(kWriteFactoryDataButton);
+  EXPECT_EQ(receiver_->CodesReceived().size(), codesBefore);
+}
+
+}  // namespace

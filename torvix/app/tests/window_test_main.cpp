@@ -1,0 +1,40 @@
+// The window tests' main: one QApplication per test process, with the user
+// settings and the COM ports in a folder of the process's own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include <QApplication>
+
+#include "torvix/app/tests/window_test_support.h"
+
+namespace torvix::app::testing {
+
+std::string g_folder;  // set once in main, before any test runs
+const std::string& TestFolder() { return g_folder; }
+
+}  // namespace torvix::app::testing
+
+int main(int argc, char** argv) {
+  char pattern[] = "/tmp/torvix-window-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) return 1;
+  torvix::app::testing::g_folder = pattern;
+  // Before Qt or any thread starts: the settings and the ports of this process.
+  const std::string folder = pattern;
+  ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  ::setenv("COM1", (folder + "/com1").c_str(), 1);
+  ::setenv("COM2", (folder + "/com2").c_str(), 1);  // never made: a port that does not open
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int result = 0;
+  {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  std::filesystem::remove_all(folder);
+  return result;
+}

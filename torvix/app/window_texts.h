@@ -1,0 +1,63 @@
+// The fixed texts of TORVIX's windows, used exactly as written (blanks, line
+// breaks and spellings included).  The & marks a mnemonic.
+#pragma once
+
+namespace torvix::app {
+
+// Caption of the boxes unless a window gives another: the program's name.
+inline constexpr const char* kProgramName = "TORVIX";
+
+// The main window.
+inline constexpr const char* kMainCaption = "MeridLink - 4.0";
+inline constexpr const char* kReceiverInformation = "Receiver Information";
+inline constexpr const char* kSoftwareVersionLabel = "[ Software version ]";
+inline constexpr const char* kHardwareVersionLabel = "[ Hardware version ]";
+inline constexpr const char* kCommunicationStatus = "Communication Status";
+inline constexpr const char* kUnavailable = "Unavailable.";
+inline constexpr const char* kConnectionEstablished = "Connection established.";
+inline constexpr const char* kConnectionFailed = "Connection failed.";
+inline constexpr const char* kSetupCommButton = "&Setup Comm";
+inline constexpr const char* kAboutButton = "&About MeridLink";
+inline constexpr const char* kExitButton = "&Exit MeridLink";
+inline constexpr const char* kReadUserDataButton = "&Read User Data";
+inline constexpr const char* kWriteFactoryDataButton = "&Write Factory Data";
+inline constexpr const char* kUpgrade1Button = "Upgrade 1\nsoftware(keep &channel list)";
+inline constexpr const char* kUpgrade2Button = "Upgrade 2\nsoftware,satellite &info";
+inline constexpr const char* kUpgrade3Button = "Upgrade 3\nsoftware,satellite info,&loader";
+inline constexpr const char* kUpgrade4Button = "Upgrade 4\nwhen software &broken in receiver ";
+// The item the receivers' home platform put in the system menu; here the
+// main window's context menu.
+inline constexpr const char* kAboutMenuItem = "&About Kalmer Link";
+
+// The about box.
+inline constexpr const char* kAboutCaption = "About MeridLink";
+inline constexpr const char* kAboutVersion = "MeridLink Version 4.0";
+
+// The port setting.
+inline constexpr const char* kCommSetupCaption = "Communication Setup";
+inline constexpr const char* kSelectAPort = "Select a port";
+inline constexpr const char* kCom1 = "COM1";
+inline constexpr const char* kCom2 = "COM2";
+
+// The access code.
+inline constexpr const char* kPasswordCaption = "Password Dialog";
+inline constexpr const char* kPasswordLabel = "input password:";
+inline constexpr int kPasswordMaxLength = 20;
+
+// The progress window.
+inline constexpr const char* kProgressCaption = "LINK";  // replaced by the operation's caption
+inline constexpr const char* kProgressStatus = "Progress";
+inline constexpr int kProgressMaximum = 100;
+
+// File choices.
+inline constexpr const char* kRomFileName = "rom.bin";
+inline constexpr const char* kRomFileFilters = "ROM image files (*.bin);;All files (*)";
+inline constexpr const char* kFactoryFileName = "factory_data.txt";
+inline constexpr const char* kFactoryFileFilters = "Factory data files (*.txt);;All files (*)";
+
+// The stored port number (user scope; the system-wide file is the fallback).
+inline constexpr const char* kSettingsOrganization = "KALMER";
+inline constexpr const char* kSettingsApplication = "TORVIX";
+inline constexpr const char* kPortKey = "Port";
+
+}  // namespace torvix::app
