@@ -89,7 +89,8 @@ updater_session() {
 mkdir -p "$work/stored"
 
 step "updater-cli send: a 300001-byte settings file"
-head -c 300001 /dev/urandom >"$work/settings.wdb"
+# Random settings, but never beginning with 55 AA, which marks a software file.
+{ printf 'W'; head -c 300000 /dev/urandom; } >"$work/settings.wdb"
 updater_session send send "$work/settings.wdb"
 cmp -n 300001 "$work/settings.wdb" "$work/stored/settings-1.wdb" &&
   echo "The receiver stored the settings file byte for byte (then zero fill to whole blocks)."

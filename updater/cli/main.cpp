@@ -28,6 +28,7 @@
 #include "common/exit_codes.h"
 #include "updater/cli/console_host.h"
 #include "updater/transport/file_checks.h"
+#include "updater/transport/stop_question.h"
 #include "updater/transport/updater_port.h"
 #include "updater/transport/workers.h"
 
@@ -50,20 +51,6 @@ void Wake(char reason) {
 
 extern "C" void OnInterrupt(int) { Wake(kStopPressed); }
 extern "C" void OnTerminate(int) { Wake(kStopNow); }
-
-struct Question {
-  const char* caption;
-  const char* text;
-};
-
-Question QuestionFor(Mode mode) {
-  switch (mode) {
-    case Mode::MODE_SEND: return {"  ПРЕРВАТЬ Отправку", "Вы хотите отменить загрузку?       "};
-    case Mode::MODE_RECEIVE: return {"ПРЕРВАТЬ Получение!  ", "Вы хотите отменить Получение?        "};
-    case Mode::MODE_UPDATE: break;
-  }
-  return {"  ПРЕРВАТЬ Обновление  ", "Вы хотите отменить Обновление?      "};
-}
 
 bool IsYes(const std::string& answer) {
   for (const char* yes : {"д", "Д", "да", "Да", "y", "Y", "yes", "Yes"}) {
@@ -157,8 +144,8 @@ int Run(Mode mode, const updater::Job& job) {
       continue;
     }
     // The stop button: the worker goes on while the question is open.
-    const Question question = QuestionFor(mode);
-    host.Ask(question.caption, question.text);
+    const updater::StopQuestion question = updater::StopQuestionFor(mode);
+    host.Ask(question.caption, question.question);
     const Answer answer = ReadAnswer();
     host.EndAsk();
     switch (answer) {
