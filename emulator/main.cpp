@@ -1,7 +1,10 @@
 // receiver-emulator: plays a receiver's side of the serial protocols on a
 // pseudo-terminal, one protocol per subcommand.
+#include <string>
+
 #include <CLI/CLI.hpp>
 
+#include "common/build_version.h"
 #include "emulator/core/command.h"
 #include "emulator/link/link_command.h"
 #include "emulator/token/token_command.h"
@@ -9,6 +12,7 @@
 int main(int argc, char** argv) {
   CLI::App app{"Plays a satellite receiver on a pseudo-terminal, reachable at a path of your choice"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("receiver-emulator ") + common::kBuildVersion);
   const emulator::Command link = emulator::AddLinkCommand(app);
   const emulator::Command updater = emulator::AddTokenCommand(app);
   CLI11_PARSE(app, argc, argv);

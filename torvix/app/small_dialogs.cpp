@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "common/build_version.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/window_texts.h"
 
@@ -38,7 +39,10 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   MakeFixedDialog(this, kAboutCaption);
   auto* layout = new QGridLayout(this);
   layout->addWidget(IconLabel(this), 0, 0, Qt::AlignTop);
-  layout->addWidget(new QLabel(kAboutVersion, this), 0, 1, Qt::AlignVCenter);
+  auto* texts = new QVBoxLayout;
+  texts->addWidget(new QLabel(kAboutVersion, this));
+  texts->addWidget(new QLabel(QString(kAboutBuild).arg(common::kBuildVersion), this));
+  layout->addLayout(texts, 0, 1, Qt::AlignVCenter);
   auto* ok = new QPushButton(tr("OK"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -32,6 +32,8 @@ inline constexpr const char* kAboutMenuItem = "&About Kalmer Link";
 // The about box.
 inline constexpr const char* kAboutCaption = "About MeridLink";
 inline constexpr const char* kAboutVersion = "MeridLink Version 4.0";
+// A second line under it: the version of this build (common/build_version.h).
+inline constexpr const char* kAboutBuild = "Build %1";
 
 // The port setting.
 inline constexpr const char* kCommSetupCaption = "Communication Setup";

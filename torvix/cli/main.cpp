@@ -1,6 +1,7 @@
 // torvix-cli: the link tool's command-line front end.
 #include <string>
 
+#include "common/build_version.h"
 #include "torvix/cli/command_line.h"
 #include "torvix/cli/database_commands.h"
 #include "torvix/cli/receiver_commands.h"
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
   CLI::App app{"TORVIX command line: factory-data text, receiver database images, and the receiver itself."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("torvix-cli ") + common::kBuildVersion);
   app.footer(torvix::cli::kReceiverExitCodesHelp);
   torvix::cli::CommandOutcome outcome;
   torvix::cli::AddDatabaseCommands(app, outcome);

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "common/build_version.h"
 #include "updater/app/help_window.h"
 #include "updater/app/path_label.h"
 #include "updater/transport/file_checks.h"
@@ -547,6 +548,8 @@ void UpdaterWindow::ShowAbout() {
   box.setWindowTitle(Text("О Программе"));
   box.setIconPixmap(windowIcon().pixmap(64, 64));
   box.setText(Text("Q5100 Updater v1.00"));
+  // The box's own text stays the program's; this build's version is in the tip.
+  box.setToolTip(Text("Сборка %1").arg(common::kBuildVersion));
   box.addButton(Text("&OK"), QMessageBox::AcceptRole);
   box.exec();
 }

@@ -25,6 +25,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/build_version.h"
 #include "common/exit_codes.h"
 #include "updater/cli/console_host.h"
 #include "updater/transport/file_checks.h"
@@ -185,6 +186,7 @@ std::string FileProblem(Mode mode, const std::string& file) {
 int main(int argc, char** argv) {
   CLI::App app{"Updater: settings transfer and software update of a satellite receiver"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("updater-cli ") + common::kBuildVersion);
   std::string file;
   std::string port = "COM1";
   std::string device;

@@ -24,6 +24,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "common/build_version.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "torvix/app/main_dialog.h"
@@ -290,8 +291,13 @@ TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {
                      EXPECT_EQ(w->windowTitle(), kAboutCaption);
                      ExpectNothingClipped(w);
                      bool versionShown = false;
-                     for (QLabel* label : w->findChildren<QLabel*>()) versionShown |= label->text() == kAboutVersion;
+                     bool buildShown = false;
+                     for (QLabel* label : w->findChildren<QLabel*>()) {
+                       versionShown |= label->text() == kAboutVersion;
+                       buildShown |= label->text() == QStringLiteral("Build %1").arg(common::kBuildVersion);
+                     }
                      EXPECT_TRUE(versionShown);
+                     EXPECT_TRUE(buildShown);
                      ButtonByText(w, "OK")->click();
                    });
   }

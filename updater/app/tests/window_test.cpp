@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/build_version.h"
 #include "common/pty.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/app/updater_window.h"
@@ -88,7 +89,7 @@ Bytes MakeWsw(int records, std::uint32_t length) {
 class BoxAnswerer : public QObject {
  public:
   struct Seen {
-    QString caption, text;
+    QString caption, text, toolTip;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
     bool hasIcon;  // an icon or icon picture is shown
@@ -121,7 +122,7 @@ class BoxAnswerer : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
       if (box != held_) {
-        seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+        seen.push_back({box->windowTitle(), box->text(), box->toolTip(), box->icon(), box->standardButtons(),
                         !box->iconPixmap().isNull()});
       }
       if (!(box->standardButtons() & QMessageBox::Yes)) {
@@ -430,6 +431,7 @@ void WindowTest::menusKeysAndAccessibleNames() {
   const BoxAnswerer::Seen about = answerer.seen.back();
   QCOMPARE(about.caption, QStringLiteral("О Программе"));
   QCOMPARE(about.text, QStringLiteral("Q5100 Updater v1.00"));
+  QCOMPARE(about.toolTip, QStringLiteral("Сборка %1").arg(common::kBuildVersion));
   QVERIFY2(about.hasIcon, "the SVG icon did not render");
 }
 
