@@ -81,7 +81,8 @@ void ConsoleHost::SetProgressPosition(int position) {
   if (position == position_) return;
   position_ = position;
   if (presentation_.events != nullptr) {
-    presentation_.events->Progress(presentation_.device, std::clamp(position_, low_, high_) - low_, high_ - low_);
+    const int high = std::max(low_, high_);
+    presentation_.events->Progress(presentation_.device, std::clamp(position_, low_, high) - low_, high - low_);
   }
   DrawBarLocked();
 }

@@ -470,6 +470,33 @@ TEST_F(ReceiverCommandsTest, ThreeReceiversAtOnceEachWithItsOwnFileRowAndEvents)
   EXPECT_NE(failedErrors.find("Communication Eror !!!!"), std::string::npos) << failedErrors;
 }
 
+// Ctrl-C during an upgrade of three receivers: the question comes once, and
+// every receiver is told to stop.
+TEST_F(ReceiverCommandsTest, CtrlCAsksOnceAndStopsEveryReceiver) {
+  emulator::LinkOptions silent;
+  silent.faults.ignoreRequests = 1000;  // announces go unanswered until the stop
+  ManyReceivers receivers(dir_, {silent, silent, silent});
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  WriteBytes(rom, image.data(), image.size());
+  std::thread stopper([&] {
+    bool announced = true;
+    for (std::size_t i = 0; i < 3; ++i) announced = receivers[i].WaitForCodes(CODE_SOFTWARE, 2, 5000) && announced;
+    if (announced) ::kill(::getpid(), SIGINT);
+  });
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", receivers.Device(0),
+                 "--device", receivers.Device(1), "--device", receivers.Device(2)}),
+            kExitStopped)
+      << output_ << errors_;
+  stopper.join();
+  const std::string question = "You want to stop the upgrade procedure?";
+  const auto first = output_.find(question);
+  EXPECT_NE(first, std::string::npos) << output_;
+  EXPECT_EQ(output_.find(question, first + 1), std::string::npos) << "asked once for all";
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(receivers[i].WaitForCodes(CODE_ABORT, 1, 3000)) << i;
+  EXPECT_NE(output_.find("  stopped "), std::string::npos) << output_;
+}
+
 TEST_F(ReceiverCommandsTest, TheSameReceiverTwiceOrTwoThatWouldShareFilesIsAUsageError) {
   EXPECT_EQ(Run({"connect", "--device", link_, "--device", link_}), kExitUsage);
   EXPECT_NE(errors_.find("given twice"), std::string::npos) << errors_;
