@@ -3,7 +3,7 @@
 # package-list update when everything is already there.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           qt6-base-dev qt6-svg-dev fonts-dejavu-core)
 
 missing=()

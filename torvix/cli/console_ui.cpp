@@ -45,14 +45,27 @@ std::string Boxed(const std::string& text, const std::string& caption) { return 
 
 }  // namespace
 
-ConsoleUi::ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop)
+ConsoleUi::ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop,
+                     Presentation presentation)
     : out_(out),
       err_(err),
       in_(in),
-      terminal_(::isatty(::fileno(out)) == 1),
+      terminal_(!presentation.plain && ::isatty(::fileno(out)) == 1),
       inputTerminal_(in != nullptr && ::isatty(::fileno(in)) == 1),
       answers_(std::move(answers)),
-      stop_(stop) {}
+      stop_(stop),
+      presentation_(std::move(presentation)) {}
+
+std::string ConsoleUi::PrefixedLocked(const std::string& text) const {
+  const std::string& prefix = presentation_.prefix;
+  if (prefix.empty() || text.empty()) return text;
+  std::string lines = prefix;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    lines += text[i];
+    if (text[i] == '\n' && i + 1 < text.size()) lines += prefix;
+  }
+  return lines;
+}
 
 void ConsoleUi::SetDevicePath(std::string path) {
   std::lock_guard lock(mutex_);
@@ -66,7 +79,7 @@ bool ConsoleUi::OutputFailed() const {
 
 void ConsoleUi::WriteOutLocked(const std::string& text) {
   if (outFailed_) return;
-  if (std::fputs(text.c_str(), out_) >= 0 && std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  if (std::fputs(PrefixedLocked(text).c_str(), out_) >= 0 && std::fflush(out_) == 0 && !std::ferror(out_)) return;
   // Nobody reads what the operation reports any more (`| head`, a closed
   // terminal): stop it the way Cancel does, but without a question.
   outFailed_ = true;
@@ -77,7 +90,7 @@ void ConsoleUi::WriteOutLocked(const std::string& text) {
 
 void ConsoleUi::WriteErrLocked(const std::string& text) {
   BreakLineLocked();
-  std::fputs(text.c_str(), err_);
+  std::fputs(PrefixedLocked(text).c_str(), err_);
   std::fflush(err_);
 }
 
@@ -101,6 +114,9 @@ void ConsoleUi::BreakLineLocked() {
 }
 
 void ConsoleUi::FlushRepeatsLocked() {
+  if (repeats_ > 1 && presentation_.events != nullptr) {
+    presentation_.events->Message(device_, true, kSerialErrorCaption, repeatedText_, repeats_);
+  }
   if (repeats_ > 1) {
     std::string line = repeatedError_;
     line.pop_back();  // its line feed
@@ -112,6 +128,7 @@ void ConsoleUi::FlushRepeatsLocked() {
 
 void ConsoleUi::ShowStatus(const std::string& text) {
   std::lock_guard lock(mutex_);
+  if (presentation_.events != nullptr) presentation_.events->Status(device_, text);
   status_ = text;
   if (terminal_) {
     if (!asking_) RenderLocked();
@@ -123,18 +140,21 @@ void ConsoleUi::ShowStatus(const std::string& text) {
 void ConsoleUi::ShowProgressRange(std::uint16_t maximum) {
   std::lock_guard lock(mutex_);
   maximum_ = maximum;
+  if (presentation_.events != nullptr) presentation_.events->Progress(device_, position_, maximum_);
   if (terminal_ && !asking_) RenderLocked();
 }
 
 void ConsoleUi::ShowProgressPosition(int position) {
   std::lock_guard lock(mutex_);
   position_ = position;
+  if (presentation_.events != nullptr) presentation_.events->Progress(device_, position_, maximum_);
   if (terminal_ && !asking_) RenderLocked();
 }
 
 void ConsoleUi::ShowInfo(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
   FlushRepeatsLocked();
+  if (presentation_.events != nullptr) presentation_.events->Message(device_, false, caption, text);
   BreakLineLocked();
   WriteOutLocked(Boxed(text, caption));
 }
@@ -142,7 +162,9 @@ void ConsoleUi::ShowInfo(const std::string& text, const std::string& caption) {
 void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
   FlushRepeatsLocked();
-  if (IsSuccessMessage(text, caption)) {
+  const bool success = IsSuccessMessage(text, caption);
+  if (presentation_.events != nullptr) presentation_.events->Message(device_, !success, caption, text);
+  if (success) {
     BreakLineLocked();
     WriteOutLocked(Boxed(text, caption));
   } else {
@@ -159,8 +181,11 @@ void ConsoleUi::ShowSerialError(const std::string& caption, const std::string& s
     return;
   }
   FlushRepeatsLocked();
+  const std::string text = device_.empty() ? systemText : device_ + ": " + systemText;
+  if (presentation_.events != nullptr) presentation_.events->Message(device_, true, caption, text);
   WriteErrLocked(line);
   repeatedError_ = line;
+  repeatedText_ = text;
   repeats_ = 1;
 }
 
@@ -201,6 +226,7 @@ bool ConsoleUi::AskStopUpgrade(const std::string& question, const std::string& c
   // Without a terminal to ask, Ctrl-C is the answer.
   const auto answer = Ask("[" + caption + "] " + question + " [y/N] ", false);
   const bool stop = !answer || (!answer->empty() && (answer->front() == 'y' || answer->front() == 'Y'));
+  if (presentation_.events != nullptr) presentation_.events->Question(device_, caption, question, stop);
   std::lock_guard lock(mutex_);
   if (!stop && terminal_) RenderLocked();
   return stop;
@@ -213,12 +239,15 @@ bool ConsoleUi::ConfirmReceiverOn(const std::string&, const std::string&) {
 
 bool ConsoleUi::ConfirmWholeUpgrade(const std::string& text, const std::string& caption) {
   if (answers_.acceptWholeUpgrade) {
+    if (presentation_.events != nullptr) presentation_.events->Question(device_, caption, text, true);
     ShowInfo(text + "\n(accepted by --yes)", caption);
     return true;
   }
   const auto answer = Ask("[" + caption + "] " + text + " [ok/Cancel] ", false);
+  const bool accepted = answer && (*answer == "ok" || *answer == "OK" || *answer == "y" || *answer == "yes");
+  if (presentation_.events != nullptr) presentation_.events->Question(device_, caption, text, accepted);
   if (!answer) ShowMessage("not accepted: give --yes to accept it", caption);
-  return answer && (*answer == "ok" || *answer == "OK" || *answer == "y" || *answer == "yes");
+  return accepted;
 }
 
 std::optional<std::string> ConsoleUi::AskAccessCode() {

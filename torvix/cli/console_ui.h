@@ -11,6 +11,10 @@
 // An output that can no longer be written (a closed pipe, a lost terminal)
 // is a stop: the cancel flag is raised and the stop question is not asked.
 //
+// Several receivers at once share the output: each console then puts its
+// receiver's prefix before every line and draws no bar.  With --json every
+// status, progress, box, question and report is also an event (common/cli/events.h).
+//
 // The progress calls come from the job's thread, the rest from the command's
 // thread; every output is serialised by one lock.
 #pragma once
@@ -21,9 +25,17 @@
 #include <optional>
 #include <string>
 
+#include "common/cli/events.h"
 #include "torvix/ops/operations.h"
 
 namespace torvix::cli {
+
+// How a console shows itself beside others.
+struct ConsolePresentation {
+  std::string prefix;  // before every line, e.g. "[ttyUSB0] "
+  bool plain = false;  // a line per status even on a terminal
+  common::cli::EventStream* events = nullptr;  // must outlive the console; null: no events
+};
 
 class ConsoleUi : public OperationUi {
  public:
@@ -39,9 +51,12 @@ class ConsoleUi : public OperationUi {
     std::atomic<bool>* unattended = nullptr;  // set: nobody can answer the stop question
   };
 
+  using Presentation = ConsolePresentation;
+
   // `out` and `err` receive what is said above; `in` (may be null) answers
   // questions when it is a terminal.
-  ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop);
+  ConsoleUi(std::FILE* out, std::FILE* err, std::FILE* in, Answers answers, StopFlags stop,
+            Presentation presentation = {});
 
   // The device the port opens, named with the port's error box.
   void SetDevicePath(std::string path);
@@ -65,6 +80,7 @@ class ConsoleUi : public OperationUi {
   bool OutputFailed() const;
 
  private:
+  std::string PrefixedLocked(const std::string& text) const;
   void WriteOutLocked(const std::string& text);
   void WriteErrLocked(const std::string& text);
   void RenderLocked();
@@ -83,6 +99,7 @@ class ConsoleUi : public OperationUi {
   bool inputTerminal_;
   Answers answers_;
   StopFlags stop_;
+  Presentation presentation_;
   std::string device_;
   std::string status_;
   int maximum_ = 100;
@@ -92,6 +109,7 @@ class ConsoleUi : public OperationUi {
   bool outFailed_ = false;  // `out` can no longer be written
   std::string repeatedError_;  // the last port error line printed ...
   int repeats_ = 0;            // ... and how often it came in a row
+  std::string repeatedText_;   // ... and its text, for its event
 };
 
 }  // namespace torvix::cli

@@ -4,6 +4,7 @@
 #include "common/build_version.h"
 #include "torvix/cli/command_line.h"
 #include "torvix/cli/database_commands.h"
+#include "torvix/cli/offline_commands.h"
 #include "torvix/cli/receiver_commands.h"
 #include "torvix/ops/database_factory_text.h"
 
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
   receiver.programName = self.substr(self.find_last_of('/') + 1);  // the boxes' caption
   receiver.factoryText = &factoryText;
   torvix::cli::AddReceiverCommands(app, outcome.exitCode, receiver);
+  torvix::cli::AddOfflineCommands(app, outcome.exitCode, {});
   return torvix::cli::RunCommandLine(app, argc, argv, outcome);
 }

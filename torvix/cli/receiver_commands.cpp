@@ -1,15 +1,30 @@
 #include "torvix/cli/receiver_commands.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
+#include "common/cli/events.h"
+#include "common/cli/receivers.h"
 #include "common/exit_codes.h"
 #include "common/serial_line.h"
+#include "common/trace_file.h"
 #include "torvix/cli/console_ui.h"
+#include "torvix/database/database_image.h"
+#include "torvix/database/factory_text_reader.h"
+#include "torvix/database/factory_text_writer.h"
+#include "torvix/ops/rom_preflight.h"
 
 namespace torvix::cli {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Ctrl-C presses the Cancel button of the running operation; a termination
 // (SIGTERM, or SIGHUP for a closed terminal or SSH session) presses it with
@@ -56,8 +71,10 @@ class StopOnSignals {
 };
 
 struct CommonOptions {
-  int portNumber = 1;
-  std::string device;
+  std::vector<int> ports;
+  std::vector<std::string> devices;
+  bool json = false;
+  std::string trace;
 };
 
 struct UpgradeOptions {
@@ -65,38 +82,217 @@ struct UpgradeOptions {
   std::string rom;
   std::string accessCode;
   bool yes = false;
+  std::string backup;
 };
 
-// The port options of a receiver command, and the exit codes for its help.
+// One receiver of a command.
+struct Receiver {
+  PortChoice port;
+  std::string device;     // the device it opens: in boxes, events and the summary
+  std::string shortName;  // keeps its files apart from the others'
+  bool oneOfMany = false;
+  // A file this receiver writes: with its short name when it shares the run.
+  std::string File(const std::string& file) const {
+    return oneOfMany ? common::cli::WithShortName(file, shortName) : file;
+  }
+};
+
+// A factory-data text with an image of its own, for a receiver that shares
+// the run with others (the program's one image is for one receiver only).
+class OwnImageText : public FactoryText {
+ public:
+  std::uint8_t* Image() override { return image_.Data(); }
+  int Print(std::ostream& out) override { return WriteFactoryText(out, image_); }
+  int Compile(std::istream& in, std::string& message) override {
+    StreamByteSource raw(in);
+    DosTextSource text(raw);
+    FactoryTextReader reader;
+    const int result = reader.Read(text, image_);
+    message = reader.Message();
+    return result;
+  }
+
+ private:
+  DatabaseImage image_;
+};
+
+using ReceiverOperation = std::function<int(OperationContext&, ConsoleUi&, const Receiver&, FactoryText*)>;
+
+struct Command {
+  const char* name = "";
+  bool upgrade = false;  // Ctrl-C asks before stopping
+  ConsoleUi::Answers answers;
+  ReceiverOperation operation;
+};
+
+// The port options of a receiver command, --json and --trace, and the exit codes for its help.
 void AddPortOptions(CLI::App* sub, CommonOptions& options) {
   sub->footer(kReceiverExitCodesHelp);
-  auto* port = sub->add_option("--port", options.portNumber, "COM port number n: COMn, mapped as the README says")
+  auto* port = sub->add_option("--port", options.ports,
+                               "COM port number n: COMn, mapped as the README says (default 1); several: one "
+                               "receiver on each, all at once")
                    ->check(CLI::Range(1, 256))
-                   ->capture_default_str();
-  auto* device = sub->add_option("--device", options.device, "Serial device path (instead of --port)");
+                   ->expected(1)
+                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  auto* device = sub->add_option("--device", options.devices,
+                                 "Serial device path (instead of --port); several: one receiver on each, all at once")
+                     ->expected(1)
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   port->excludes(device);
+  sub->add_flag("--json", options.json,
+                "Print progress as JSON events, one object per line, on standard output (the rest on standard error)");
+  sub->add_option("--trace", options.trace,
+                  "Write every frame exchanged to this file (with several receivers, one file each)");
 }
 
-// Runs one command's operation with a console and the signal handlers.
-template <typename Operation>
-int RunWithConsole(const ReceiverCommandSettings& settings, const CommonOptions& portOptions,
-                   ConsoleUi::Answers answers, Operation operation) {
-  StopOnSignals signals;
-  ConsoleUi ui(settings.out, settings.err, settings.in, std::move(answers), {&g_cancel, &g_unattended});
-  PortChoice port{portOptions.portNumber, portOptions.device};
-  ui.SetDevicePath(port.devicePath.empty() ? common::ResolvePortName("COM" + std::to_string(port.portNumber))
-                                           : port.devicePath);
-  BlockingProgress progress(ui, settings.programName, port, settings.timings, &g_cancel);
-  ProgramValues values;
-  // Each run is a new program: a port that does not open at an upgrade's
-  // first connect leaves no hardware number worth checking against.
-  OperationContext context{values, ui, progress, settings.programName, true};
-  const int code = operation(context, ui);
+std::vector<Receiver> ReceiversOf(const CommonOptions& options) {
+  std::vector<Receiver> receivers;
+  for (const std::string& device : options.devices) {
+    receivers.push_back({PortChoice{1, device}, device, common::cli::ShortName(device)});
+  }
+  std::vector<int> ports = options.ports;
+  if (receivers.empty() && ports.empty()) ports.push_back(1);
+  for (const int n : ports) {
+    const std::string name = "COM" + std::to_string(n);
+    receivers.push_back({PortChoice{n, ""}, common::ResolvePortName(name), name});
+  }
+  for (Receiver& r : receivers) r.oneOfMany = receivers.size() > 1;
+  return receivers;
+}
+
+// Runs the command on one receiver.  `cancel` is the Cancel button its
+// progress sessions watch.
+common::cli::ReceiverResult RunOne(const ReceiverCommandSettings& settings, const CommonOptions& options,
+                                   const Command& command, Receiver receiver, std::FILE* human, std::FILE* in,
+                                   common::cli::EventStream* events, std::atomic<bool>* cancel,
+                                   FactoryText* factoryText) {
+  const auto start = Clock::now();
+  ConsoleUi::Presentation presentation;
+  if (receiver.oneOfMany) {
+    presentation.prefix = "[" + receiver.shortName + "] ";
+    presentation.plain = true;
+  }
+  presentation.events = events;
+  ConsoleUi ui(human, settings.err, in, command.answers, {&g_cancel, &g_unattended}, presentation);
+  ui.SetDevicePath(receiver.device);
+  if (events != nullptr) events->Start(receiver.device, command.name);
+  int code = common::kExitOk;
+  common::TraceFile trace;
+  if (!options.trace.empty()) {
+    if (trace.Open(receiver.File(options.trace), settings.programTitle + " " + command.name + " on " + receiver.device +
+                                                    ": seconds of the monotonic clock, -> to the receiver, <- from it")) {
+      receiver.port.trace = &trace;
+    } else {
+      ui.ShowMessage(trace.Error(), "trace");
+      code = common::kExitFile;
+    }
+  }
+  if (code == common::kExitOk) {
+    BlockingProgress progress(ui, settings.programName, receiver.port, settings.timings, cancel);
+    ProgramValues values;
+    // Each run is a new program: a port that does not open at an upgrade's
+    // first connect leaves no hardware number worth checking against.
+    OperationContext context{values, ui, progress, settings.programName, true};
+    code = command.operation(context, ui, receiver, factoryText);
+    if (!trace.Close()) ui.ShowMessage(trace.Error(), "trace");
+  }
   ui.FinishLine();
+  const common::cli::ReceiverResult result{receiver.device, code,
+                                           std::chrono::duration<double>(Clock::now() - start).count()};
+  if (events != nullptr) events->Result(result);
+  return result;
+}
+
+// Runs the command on every receiver at once and waits for all.  Ctrl-C is
+// answered here, once for all of them.
+std::vector<common::cli::ReceiverResult> RunMany(const ReceiverCommandSettings& settings,
+                                                 const CommonOptions& options, const Command& command,
+                                                 const std::vector<Receiver>& receivers, std::FILE* human,
+                                                 common::cli::EventStream* events) {
+  struct Run {
+    std::atomic<bool> cancel{false};
+    OwnImageText text;
+    common::cli::ReceiverResult result;
+    std::thread thread;
+  };
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::size_t finished = 0;
+  std::vector<std::unique_ptr<Run>> runs;
+  for (const Receiver& receiver : receivers) {
+    runs.push_back(std::make_unique<Run>());
+    Run& run = *runs.back();
+    run.thread = std::thread([&, receiver] {
+      // Nobody can answer a receiver's own question: --yes and --access-code do.
+      run.result = RunOne(settings, options, command, receiver, human, nullptr, events, &run.cancel, &run.text);
+      std::lock_guard lock(mutex);
+      ++finished;
+      ended.notify_one();
+    });
+  }
+  constexpr auto kCancelPoll = std::chrono::milliseconds(20);
+  ConsoleUi asker(human, settings.err, settings.in, {}, {nullptr, &g_unattended});
+  std::unique_lock lock(mutex);
+  while (finished < runs.size()) {
+    ended.wait_for(lock, kCancelPoll);
+    if (!g_cancel.exchange(false)) continue;
+    lock.unlock();
+    const bool stop = !command.upgrade || asker.AskStopUpgrade(kStopUpgradeQuestion, settings.programName);
+    if (stop) {
+      // Answered for all: no receiver asks again.
+      g_unattended.store(true);
+      for (auto& run : runs) run->cancel.store(true);
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  std::vector<common::cli::ReceiverResult> results;
+  for (auto& run : runs) {
+    run->thread.join();
+    results.push_back(run->result);
+  }
+  return results;
+}
+
+int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& options, const Command& command) {
+  const std::vector<Receiver> receivers = ReceiversOf(options);
+  std::vector<std::string> names;
+  for (const Receiver& r : receivers) names.push_back(r.port.devicePath.empty() ? r.shortName : r.device);
+  if (const auto clash = common::cli::ReceiverClash(names)) {
+    std::fprintf(settings.err, "%s\n", clash->c_str());
+    return common::kExitUsage;
+  }
+  StopOnSignals signals;
+  std::optional<common::cli::EventStream> events;
+  if (options.json) events.emplace(settings.out);
+  std::FILE* human = options.json ? settings.err : settings.out;
+  common::cli::EventStream* eventStream = events ? &*events : nullptr;
+  if (receivers.size() == 1) {
+    const auto result = RunOne(settings, options, command, receivers.front(), human, settings.in, eventStream,
+                               &g_cancel, settings.factoryText);
+    if (events) events->Summary(result.exitCode, {result});
+    return result.exitCode;
+  }
+  const auto results = RunMany(settings, options, command, receivers, human, eventStream);
+  const int code = common::cli::OverallExitCode(results);
+  std::fputs(("\n" + common::cli::SummaryTable(results)).c_str(), human);
+  std::fflush(human);
+  if (events) events->Summary(code, results);
   return code;
 }
 
 void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowMessage(error, "file"); }
+
+// Read User Data into `path`, as the command and an upgrade's backup run it.
+int ReadInto(OperationContext& context, ConsoleUi& ui, FactoryText& text, const std::string& path,
+             const char* caption) {
+  std::string error;
+  const OperationResult result = ReadUserData(context, text, path, error);
+  if (result == OperationResult::kFileError) ReportFileError(ui, error);
+  if (result == OperationResult::kDone) ui.ShowInfo("Factory data written to " + path, caption);
+  // Refused here means the downloaded image is not valid, as print says of a file.
+  return result == OperationResult::kRefused ? common::kExitInvalidImage : ExitCodeFor(result);
+}
 
 }  // namespace
 
@@ -119,7 +315,9 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     CLI::App* sub = app.add_subcommand("connect", "Connect to the receiver and show its hardware and software versions");
     AddPortOptions(sub, *portOptions);
     sub->callback([&exitCode, settings, portOptions] {
-      exitCode = RunWithConsole(settings, *portOptions, {}, [](OperationContext& context, ConsoleUi& ui) {
+      Command command;
+      command.name = "connect";
+      command.operation = [](OperationContext& context, ConsoleUi& ui, const Receiver&, FactoryText*) {
         const ConnectReport report = Connect(context);
         ui.FinishLine();
         if (report.identified) {
@@ -131,7 +329,8 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         ui.ShowInfo("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
                     "Receiver Information");
         return report.result == OperationResult::kDone ? common::kExitFailed : ExitCodeFor(report.result);
-      });
+      };
+      exitCode = RunCommand(settings, *portOptions, command);
     });
   }
   if (settings.factoryText != nullptr) {
@@ -139,18 +338,18 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     auto path = std::make_shared<std::string>();
     CLI::App* sub = app.add_subcommand(
         "read-user-data", "Download the receiver's database and print it as a factory-data text (TEXT is left "
-                          "untouched unless the download completes)");
+                          "untouched unless the download completes; with several receivers, one TEXT each, named "
+                          "with the receiver's short name)");
     sub->add_option("text", *path, "Factory-data text file to write")->required();
     AddPortOptions(sub, *portOptions);
     sub->callback([&exitCode, settings, portOptions, path] {
-      exitCode = RunWithConsole(settings, *portOptions, {}, [&](OperationContext& context, ConsoleUi& ui) {
-        std::string error;
-        const OperationResult result = ReadUserData(context, *settings.factoryText, *path, error);
-        if (result == OperationResult::kFileError) ReportFileError(ui, error);
-        if (result == OperationResult::kDone) ui.ShowInfo("Factory data written to " + *path, "Read User Data");
-        // Refused here means the downloaded image is not valid, as print says of a file.
-        return result == OperationResult::kRefused ? common::kExitInvalidImage : ExitCodeFor(result);
-      });
+      Command command;
+      command.name = "read-user-data";
+      command.operation = [path](OperationContext& context, ConsoleUi& ui, const Receiver& receiver,
+                                 FactoryText* text) {
+        return ReadInto(context, ui, *text, receiver.File(*path), "Read User Data");
+      };
+      exitCode = RunCommand(settings, *portOptions, command);
     });
 
     auto writeCommon = std::make_shared<CommonOptions>();
@@ -159,12 +358,15 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     write->add_option("text", *writePath, "Factory-data text file to send")->required();
     AddPortOptions(write, *writeCommon);
     write->callback([&exitCode, settings, writeCommon, writePath] {
-      exitCode = RunWithConsole(settings, *writeCommon, {}, [&](OperationContext& context, ConsoleUi& ui) {
+      Command command;
+      command.name = "write-factory-data";
+      command.operation = [writePath](OperationContext& context, ConsoleUi& ui, const Receiver&, FactoryText* text) {
         std::string error;
-        const OperationResult result = WriteFactoryData(context, *settings.factoryText, *writePath, error);
+        const OperationResult result = WriteFactoryData(context, *text, *writePath, error);
         if (result == OperationResult::kFileError) ReportFileError(ui, error);
         return ExitCodeFor(result);
-      });
+      };
+      exitCode = RunCommand(settings, *writeCommon, command);
     });
   }
   {
@@ -178,17 +380,39 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
     sub->add_option("rom", upgrade->rom, "ROM image file")->required();
     sub->add_option("--access-code", upgrade->accessCode, "Factory access code for modes 3 and 4");
     sub->add_flag("--yes", upgrade->yes, "Accept the whole-upgrade question of modes 1 and 2");
+    if (settings.factoryText != nullptr) {
+      sub->add_option("--backup", upgrade->backup,
+                      "First read the receiver's database into this factory-data text; upgrade only when that "
+                      "completed");
+    }
     AddPortOptions(sub, *portOptions);
     sub->callback([&exitCode, settings, portOptions, upgrade] {
-      ConsoleUi::Answers answers;
-      answers.acceptWholeUpgrade = upgrade->yes;
-      if (!upgrade->accessCode.empty()) answers.accessCode = upgrade->accessCode;
-      exitCode = RunWithConsole(settings, *portOptions, answers, [&](OperationContext& context, ConsoleUi& ui) {
+      Command command;
+      command.name = "upgrade";
+      command.upgrade = true;
+      command.answers.acceptWholeUpgrade = upgrade->yes;
+      if (!upgrade->accessCode.empty()) command.answers.accessCode = upgrade->accessCode;
+      command.operation = [upgrade](OperationContext& context, ConsoleUi& ui, const Receiver& receiver,
+                                    FactoryText* text) {
+        const UpgradeOptions& u = *upgrade;
+        // An image the upgrade refuses anyway, or a wrong access code, is
+        // refused before the receiver is kept busy with a backup.
+        const bool refusedAnyway =
+            RefusedWithoutReceiver(PreflightRom(u.rom), u.mode) ||
+            (u.mode >= 3 && !u.accessCode.empty() && !AccessCodeMatches(u.accessCode));
+        if (!u.backup.empty() && !refusedAnyway) {
+          const int backedUp = ReadInto(context, ui, *text, receiver.File(u.backup), "Backup");
+          if (backedUp != common::kExitOk) {
+            ui.ShowMessage("The backup did not complete: the upgrade was not started.", "Backup");
+            return backedUp;
+          }
+        }
         std::string error;
-        const OperationResult result = Upgrade(context, upgrade->mode, upgrade->rom, error);
+        const OperationResult result = Upgrade(context, u.mode, u.rom, error);
         if (result == OperationResult::kFileError) ReportFileError(ui, error);
         return ExitCodeFor(result);
-      });
+      };
+      exitCode = RunCommand(settings, *portOptions, command);
     });
   }
 }

@@ -1,9 +1,20 @@
 // torvix-cli's commands that talk to a receiver: connect, read-user-data,
-// write-factory-data and upgrade.  Each runs the link tool's operation through
-// a console.  Ctrl-C is the Cancel button (an upgrade asks first); SIGTERM,
-// SIGHUP and a standard output that can no longer be written stop without the
-// question.  Either way a running job tells the receiver to stop.  SIGPIPE is
-// ignored while a command runs.
+// write-factory-data and upgrade (with --backup TEXT: read-user-data into
+// TEXT first, and no upgrade unless that completed).  Each runs the link
+// tool's operation through a console.  Ctrl-C is the Cancel button (an
+// upgrade asks first); SIGTERM, SIGHUP and a standard output that can no
+// longer be written stop without the question.  Either way a running job
+// tells the receiver to stop.  SIGPIPE is ignored while a command runs.
+//
+// --device and --port may be given several times: the operation then runs on
+// every receiver at once, each on a thread with its own port, prefixed lines
+// instead of a bar, the files it writes (read-user-data's TEXT, --backup,
+// --trace) with the receiver's short name before their extension, and a
+// summary table at the end; the exit code is 0 when all succeeded, else the
+// first failure's (in the order given).  Ctrl-C stops them all, and an
+// upgrade asks once for all.  --json prints events (common/cli/events.h) on
+// standard output and the human text on standard error; --trace FILE writes
+// every frame exchanged (common/trace_file.h).
 #pragma once
 
 #include <cstdio>
@@ -32,6 +43,7 @@ struct ReceiverCommandSettings {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   std::FILE* in = stdin;
+  std::string programTitle = "torvix-cli";  // named in the trace files' heading
 };
 
 // Registers the commands on `app`.  The command that runs stores its exit

@@ -1,6 +1,7 @@
 #include "torvix/link/link_frame.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "common/crc32.h"
@@ -15,6 +16,23 @@ constexpr std::size_t kMinLengthField = kFrameCrcSize;  // an empty payload and 
 void PutBigEndian16(std::uint8_t* at, std::uint16_t value) {
   at[0] = static_cast<std::uint8_t>(value >> 8);
   at[1] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+// Notes `n` bytes of a frame sent or received in the port's trace, if any;
+// returns `result`.
+int Note(SerialPort& port, common::WireDirection direction, int result, const std::uint8_t* frame, std::size_t n) {
+  common::WireTrace* trace = port.Trace();
+  if (trace == nullptr) return result;
+  std::string name;
+  switch (result) {
+    case RECV_TIMEOUT: name = "(time-out)"; break;
+    case RECV_BAD_MARKER: name = "(bad marker)"; break;
+    case RECV_DAMAGED: name = "DATA (damaged)"; break;
+    default: name = FrameCodeName(result); break;
+  }
+  const std::size_t from = result == RECV_BAD_MARKER || n < kCodeOffset ? 0 : kCodeOffset;
+  trace->Record(std::chrono::steady_clock::now(), direction, name, n, frame + from, n - from);
+  return result;
 }
 
 std::uint32_t GetBigEndian32(const std::uint8_t* at) {
@@ -50,10 +68,30 @@ std::vector<std::uint8_t> BuildDataFrame(const std::uint8_t* payload, std::size_
   return frame;
 }
 
+std::string FrameCodeName(int code) {
+  switch (code) {
+    case CODE_ACK: return "ACK";
+    case CODE_NAK: return "NAK";
+    case CODE_ABORT: return "ABORT";
+    case CODE_READY: return "READY";
+    case CODE_IDENTIFY: return "IDENTIFY";
+    case CODE_IDENTIFY_END: return "IDENTIFY_END";
+    case CODE_SOFTWARE: return "SOFTWARE";
+    case CODE_SOFTWARE_END: return "SOFTWARE_END";
+    case CODE_FACTORY_DATA: return "FACTORY_DATA";
+    case CODE_FACTORY_DATA_END: return "FACTORY_DATA_END";
+    case CODE_READ_USER_DATA: return "READ_USER_DATA";
+    case CODE_USER_DATA_END: return "USER_DATA_END";
+    case CODE_DATA: return "DATA";
+    default: return "code " + std::to_string(code);
+  }
+}
+
 int SendCommand(SerialPort& port, std::uint16_t code) {
   const auto frame = BuildCommandFrame(code);
   std::uint32_t written = 0;
   port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), written);
+  Note(port, common::WireDirection::kSent, code, frame.data(), written);
   return 0;
 }
 
@@ -62,6 +100,7 @@ int SendData(SerialPort& port, const std::uint8_t* payload, std::size_t n) {
   const auto frame = BuildDataFrame(payload, n);
   std::uint32_t written = 0;
   port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), written);
+  Note(port, common::WireDirection::kSent, CODE_DATA, frame.data(), written);
   return 0;
 }
 
@@ -75,21 +114,28 @@ bool CheckFrameCrc(const std::uint8_t* frame) {
 int ReceiveFrame(SerialPort& port, std::uint8_t* payload, std::uint32_t* length) {
   std::array<std::uint8_t, kFrameBufferSize> frame;
   std::uint32_t received = 0;
-  if (!port.Read(frame.data(), kFrameHeaderSize, received)) return RECV_TIMEOUT;
-  if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), frame.begin())) return RECV_BAD_MARKER;
+  constexpr auto kIn = common::WireDirection::kReceived;
+  if (!port.Read(frame.data(), kFrameHeaderSize, received)) return Note(port, kIn, RECV_TIMEOUT, frame.data(), received);
+  if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), frame.begin())) {
+    return Note(port, kIn, RECV_BAD_MARKER, frame.data(), received);
+  }
   const int code = (frame[kCodeOffset] << 8) | frame[kCodeOffset + 1];
-  if (code != CODE_DATA) return code;
+  if (code != CODE_DATA) return Note(port, kIn, code, frame.data(), received);
   // All 16 bits of the length decide how much follows.  A value the frame
   // buffer cannot hold, or too small to hold the CRC, cannot come from an
   // intact frame: refuse it before reading on.
   const std::uint32_t bodyLength = (static_cast<std::uint32_t>(frame[kLengthOffset]) << 8) | frame[kLengthOffset + 1];
-  if (bodyLength < kMinLengthField || bodyLength > kMaxFrameBody) return RECV_DAMAGED;
-  if (!port.Read(frame.data() + kFrameHeaderSize, bodyLength, received)) return RECV_TIMEOUT;
-  if (!CheckFrameCrc(frame.data())) return RECV_DAMAGED;
+  if (bodyLength < kMinLengthField || bodyLength > kMaxFrameBody) {
+    return Note(port, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize);
+  }
+  if (!port.Read(frame.data() + kFrameHeaderSize, bodyLength, received)) {
+    return Note(port, kIn, RECV_TIMEOUT, frame.data(), kFrameHeaderSize + received);
+  }
+  if (!CheckFrameCrc(frame.data())) return Note(port, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize + bodyLength);
   const std::uint32_t payloadLength = bodyLength - static_cast<std::uint32_t>(kFrameCrcSize);
   if (payload != nullptr) std::memcpy(payload, frame.data() + kFrameHeaderSize, payloadLength);
   if (length != nullptr) *length = payloadLength;
-  return CODE_DATA;
+  return Note(port, kIn, CODE_DATA, frame.data(), kFrameHeaderSize + bodyLength);
 }
 
 }  // namespace torvix

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "torvix/serial/serial_port.h"
@@ -45,6 +46,14 @@ inline constexpr std::uint16_t CODE_DATA = 48;               // data frame
 inline constexpr int RECV_DAMAGED = -2;     // data frame refused: checksum or length field wrong
 inline constexpr int RECV_TIMEOUT = -4;     // header or body did not arrive, or the port failed
 inline constexpr int RECV_BAD_MARKER = -5;  // 12 bytes came but did not start with the marker
+
+// The name of a frame code in a protocol trace: "ACK", "SOFTWARE", "DATA",
+// ..., "code 77" for one that has none.
+std::string FrameCodeName(int code);
+
+// Every frame sent or received (and every receive that brought no frame) is
+// noted in the port's trace, when it has one: its code's name, its length,
+// and its bytes from the code on (from the start when the marker was wrong).
 
 // The 12-byte command frame for `code`.
 std::array<std::uint8_t, kCommandFrameSize> BuildCommandFrame(std::uint16_t code);

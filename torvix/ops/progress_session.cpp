@@ -51,6 +51,7 @@ bool ProgressSession::Start(OperationCode operation, const PortChoice& port, con
   state_.store(JOB_RUNNING);
   port_.Setup(port.portNumber, SerialPort::kQueueSize, SerialPort::kQueueSize);
   port_.SetDevicePath(port.devicePath);
+  port_.SetTrace(port.trace);
   ApplyPortLimits(port_, timings.limits);
   if (!port_.Open()) {
     view_.ShowMessage(kOpenErrorText, kOpenErrorCaption);

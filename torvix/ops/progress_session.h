@@ -35,6 +35,7 @@ namespace torvix {
 struct PortChoice {
   std::int32_t portNumber = 1;
   std::string devicePath;  // empty: "COM<portNumber>" as resolved by common::ResolvePortName
+  common::WireTrace* trace = nullptr;  // where the frames exchanged are noted (null: nowhere)
 };
 
 // The port's read limits and the job's pauses (production values by default),

@@ -1,9 +1,12 @@
 #include "torvix/serial/serial_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
+
+#include "common/permission_hint.h"
 
 namespace torvix {
 
@@ -35,7 +38,11 @@ std::string SerialPort::DevicePath() const {
 }
 
 void SerialPort::ShowError() {
-  if (notifier_ != nullptr) notifier_->ShowSerialError(kSerialErrorCaption, line_.LastErrorText());
+  if (notifier_ != nullptr) {
+    std::string text = line_.LastErrorText();
+    if (line_.LastError() == EACCES) text += "\n" + common::PermissionHint(DevicePath());
+    notifier_->ShowSerialError(kSerialErrorCaption, text);
+  }
   line_.ClearLastError();
 }
 

@@ -10,13 +10,15 @@
 #include <string>
 
 #include "common/serial_line.h"
+#include "common/wire_trace.h"
 
 namespace torvix {
 
 // Caption of the box that shows a failed system call on the port.
 inline constexpr const char* kSerialErrorCaption = "Serial Communication Device Error";
 
-// Where the port's error box goes.  The window implements it with a modal
+// Where the port's error box goes.  A device the user may not open gets a
+// second line that says what to do (common::PermissionHint).  The window implements it with a modal
 // box (OK button, information icon, no owner); the command line prints it;
 // tests record it.  Called on the thread that used the port, which waits
 // until the call returns (the user dismissed the box).
@@ -49,6 +51,11 @@ class SerialPort {
   // Opens this device path instead of the one "COM%d" resolves to (empty: back
   // to the COM name).  For --device on the command line and for tests.
   void SetDevicePath(const std::string& path) { devicePath_ = path; }
+
+  // Where the frame layer notes what crosses the line (null: nowhere).  The
+  // port only carries it; it must outlive every read and write.
+  void SetTrace(common::WireTrace* trace) { trace_ = trace; }
+  common::WireTrace* Trace() const { return trace_; }
 
   // Read attempts are operationTimeout / 100 (integer division).
   void SetOperationTimeout(std::int32_t milliseconds) { operationTimeout_ = milliseconds; }
@@ -111,6 +118,7 @@ class SerialPort {
 
   SerialErrorNotifier* notifier_;
   std::string devicePath_;
+  common::WireTrace* trace_ = nullptr;
 };
 
 }  // namespace torvix

@@ -1,6 +1,7 @@
 #include "updater/cli/console_host.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace updater::cli {
 namespace {
@@ -15,8 +16,9 @@ bool PlainWorthy(const std::string& text) {
 }  // namespace
 
 ConsoleHost::ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
-                         std::function<void()> outputLost)
+                         std::function<void()> outputLost, HostPresentation presentation)
     : WorkerHost(flags), mode_(mode), out_(out), err_(err), terminal_(terminal), outputLost_(std::move(outputLost)),
+      presentation_(std::move(presentation)),
       timers_([this](TimerId id) { TimerTick(*this, id, mode_); }) {}
 
 ConsoleHost::~ConsoleHost() {
@@ -53,12 +55,15 @@ void ConsoleHost::DrawBarLocked() {
   barShown_ = true;
 }
 
-void ConsoleHost::AddStatusLine(const std::string& line) { Print(line); }
+void ConsoleHost::AddStatusLine(const std::string& line) {
+  if (presentation_.events != nullptr) presentation_.events->Status(presentation_.device, line);
+  Print(line);
+}
 
 void ConsoleHost::Print(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBarLocked();
-  if (!lost_) std::fprintf(out_, "%s\n", line.c_str());
+  if (!lost_) std::fprintf(out_, "%s%s\n", presentation_.prefix.c_str(), line.c_str());
   FlushLocked();
   DrawBarLocked();
 }
@@ -75,6 +80,10 @@ void ConsoleHost::SetProgressPosition(int position) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (position == position_) return;
   position_ = position;
+  if (presentation_.events != nullptr) {
+    const int high = std::max(low_, high_);
+    presentation_.events->Progress(presentation_.device, std::clamp(position_, low_, high) - low_, high - low_);
+  }
   DrawBarLocked();
 }
 
@@ -82,15 +91,27 @@ void ConsoleHost::SetSecondsText(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (text == seconds_) return;
   seconds_ = text;
+  if (presentation_.events != nullptr && !text.empty()) {
+    // "42%" or "17 Сек.": the number first either way.
+    const int number = std::atoi(text.c_str());
+    if (text.back() == '%') {
+      presentation_.events->Percent(presentation_.device, number);
+    } else {
+      presentation_.events->Seconds(presentation_.device, number);
+    }
+  }
   if (terminal_) {
     DrawBarLocked();
   } else if (!text.empty() && PlainWorthy(text) && !lost_) {
-    std::fprintf(out_, "%s\n", text.c_str());
+    std::fprintf(out_, "%s%s\n", presentation_.prefix.c_str(), text.c_str());
     FlushLocked();
   }
 }
 
-void ConsoleHost::ShowMessage(const std::string& text) { Print("* " + text); }
+void ConsoleHost::ShowMessage(const std::string& text) {
+  if (presentation_.events != nullptr) presentation_.events->Message(presentation_.device, false, "Updater", text);
+  Print("* " + text);
+}
 
 void ConsoleHost::StartTimer(TimerId id) {
   // Exclusive of a tick: one that ran into its limit as the worker restarted
@@ -109,9 +130,17 @@ void ConsoleHost::WorkerEnded() {
 void ConsoleHost::ReportFailure(Failure kind, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   failure_ = kind;
+  if (presentation_.events != nullptr) {
+    const char* caption = kind == Failure::kFile ? "file" : kind == Failure::kPort ? "port" : "refused file";
+    presentation_.events->Message(presentation_.device, true, caption, reason);
+  }
   ClearBarLocked();
   FlushLocked();
-  std::fprintf(err_, "updater-cli: %s\n", reason.c_str());
+  std::string lines = reason;
+  for (std::size_t at = lines.find('\n'); at != std::string::npos; at = lines.find('\n', at + 1)) {
+    lines.insert(at + 1, presentation_.prefix + "updater-cli: ");
+  }
+  std::fprintf(err_, "%supdater-cli: %s\n", presentation_.prefix.c_str(), lines.c_str());
   std::fflush(err_);
   DrawBarLocked();
 }

@@ -3,6 +3,11 @@
 // redrawn on the last line; plain lines otherwise.  The two one-second
 // timers run on a thread of their own.
 //
+// Beside the consoles of other receivers (several at once) every line gets
+// the receiver's prefix and no bar is drawn; with --json every status line,
+// bar position, percentage, second, message and failure is also an event
+// (common/cli/events.h).
+//
 // Every method may be called from the worker thread, the timers' thread and
 // the main thread (the stop question); output is serialised by one lock.
 // Failure reasons go to the error stream.  Once the output can no longer be
@@ -16,10 +21,18 @@
 #include <optional>
 #include <string>
 
+#include "common/cli/events.h"
 #include "updater/transport/tick_timers.h"
 #include "updater/transport/worker_host.h"
 
 namespace updater::cli {
+
+// How a console shows itself beside others.
+struct HostPresentation {
+  std::string prefix;  // before every line, e.g. "[ttyUSB0] "
+  common::cli::EventStream* events = nullptr;  // must outlive the host; null: no events
+  std::string device;  // the device the events are about
+};
 
 class ConsoleHost : public WorkerHost {
  public:
@@ -27,7 +40,7 @@ class ConsoleHost : public WorkerHost {
   // `outputLost` (may be empty) runs once, on the writing thread, when a
   // write to `out` fails.
   ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
-              std::function<void()> outputLost = {});
+              std::function<void()> outputLost = {}, HostPresentation presentation = {});
   ~ConsoleHost() override;
 
   void AddStatusLine(const std::string& line) override;
@@ -64,6 +77,7 @@ class ConsoleHost : public WorkerHost {
   std::FILE* const err_;
   const bool terminal_;
   const std::function<void()> outputLost_;
+  const HostPresentation presentation_;
   std::mutex mutex_;
   bool lost_ = false;
   std::optional<Failure> failure_;

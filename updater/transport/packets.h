@@ -35,6 +35,7 @@ inline constexpr std::uint32_t kSmallImageBase = 0x7FFB0000;
 inline constexpr std::uint32_t kLargeImageBase = 0x7FFA0000;
 inline constexpr std::uint32_t kLargeImageAbove = 300000;  // larger than this: large image
 inline constexpr std::uint32_t kSmallestSettingsFile = 200000;
+inline constexpr std::uint32_t kMaxSettingsBlocks = 0xFFFF;  // the most blocks the settings header can count
 
 struct SettingsHeader {
   std::uint16_t blockCount = 0;

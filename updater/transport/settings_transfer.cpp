@@ -22,8 +22,6 @@ constexpr int kSecondStageReads = 11;
 constexpr int kFinalTokenRepeats = 1001;
 // Handshake attempts of a reception.
 constexpr int kReceiveHandshakeAttempts = 2;
-// The most blocks the settings header can count.
-constexpr std::uint64_t kMaxBlocks = 0xFFFF;
 
 int Percentage(std::uint32_t done, std::uint32_t total) {
   return static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
@@ -31,7 +29,8 @@ int Percentage(std::uint32_t done, std::uint32_t total) {
 
 void ReportOpenFailure(OpenResult result, const std::string& portName, const UpdaterPort& port,
                        WorkerHost& host) {
-  host.ReportFailure(Failure::kPort, port.FailureText(portName));
+  const std::string hint = port.AccessHint(portName, common::HintLanguage::kEnglish);
+  host.ReportFailure(Failure::kPort, port.FailureText(portName) + (hint.empty() ? "" : "\n" + hint));
   if (result == OpenResult::kSettingsRefused) {
     host.AddStatusLine("Инициализация  " + portName + " ошибка.");
     return;
@@ -40,6 +39,9 @@ void ReportOpenFailure(OpenResult result, const std::string& portName, const Upd
   // refused access, no such device and a port held by another program each
   // call for something else.
   host.AddStatusLine("Не возможно открыть COM порт     " + port.FailureText(portName));
+  if (const std::string russian = port.AccessHint(portName, common::HintLanguage::kRussian); !russian.empty()) {
+    host.AddStatusLine(russian);
+  }
   host.AddStatusLine("Проверьте параметры COM  Порта. Не возможно открыть COM порт     ");
   host.AddStatusLine("Скорость порта:115200bps Оптимально");
   host.AddStatusLine("Четность  : нет     ");
@@ -119,11 +121,11 @@ Outcome SendSettings(const Job& job, UpdaterPort& port, WorkerHost& host) {
   }
   const std::uint64_t rounded = RoundUpToBlock(size);
   // Below the smallest image, or more blocks than the header can count.
-  if (size < kSmallestSettingsFile || rounded / kBlockSize > kMaxBlocks) {
+  if (size < kSmallestSettingsFile || rounded / kBlockSize > kMaxSettingsBlocks) {
     host.ReportFailure(Failure::kRefusedFile, job.fileName + ": " + std::to_string(size) +
                                                   " bytes; a settings file has " +
                                                   std::to_string(kSmallestSettingsFile) + " to " +
-                                                  std::to_string(kMaxBlocks * kBlockSize));
+                                                  std::to_string(std::uint64_t{kMaxSettingsBlocks} * kBlockSize));
     host.SetSecondsText("");
     host.AddStatusLine("Проверьте Файл! ");
     port.ClosePort();

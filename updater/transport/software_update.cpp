@@ -21,6 +21,9 @@ constexpr int kTokenPasses = 4;
 void ReportOpenFailure(const std::string& portName, const UpdaterPort& port, WorkerHost& host) {
   // The port, its device and the system's reason follow the fixed words.
   host.AddStatusLine("Ошибка!>> COM Порт " + port.FailureText(portName));
+  if (const std::string hint = port.AccessHint(portName, common::HintLanguage::kRussian); !hint.empty()) {
+    host.AddStatusLine(hint);
+  }
   host.AddStatusLine("Проверьте эти параметры. ");
   host.AddStatusLine("Скорость:115200bps Оптимально ");
   host.AddStatusLine("Четность:нет четности");
@@ -200,7 +203,8 @@ Outcome UpdateSoftware(const Job& job, UpdaterPort& port, WorkerHost& host) {
     host.ReportFailure(Failure::kFile, file.Error());
     host.AddStatusLine("[Ошибка!] : Файл");
   } else if (const OpenResult opened = port.OpenUpdatePort(job.portName); opened != OpenResult::kOk) {
-    host.ReportFailure(Failure::kPort, port.FailureText(job.portName));
+    const std::string hint = port.AccessHint(job.portName, common::HintLanguage::kEnglish);
+    host.ReportFailure(Failure::kPort, port.FailureText(job.portName) + (hint.empty() ? "" : "\n" + hint));
     // Refused line settings end the update without a status line.
     if (opened == OpenResult::kOpenFailed) ReportOpenFailure(job.portName, port, host);
   } else {

@@ -1,6 +1,9 @@
 #include "updater/transport/updater_port.h"
 
 #include <algorithm>
+#include <cerrno>
+
+#include "updater/transport/packets.h"
 
 namespace updater {
 
@@ -69,6 +72,7 @@ OpenResult UpdaterPort::OpenUpdatePort(const std::string& portName) {
 }
 
 void UpdaterPort::ClosePort() {
+  FlushTrace();
   if (line_.IsOpen()) line_.Close();
   line_.ClearInterrupt();
   stopping_ = false;
@@ -77,7 +81,56 @@ void UpdaterPort::ClosePort() {
 }
 
 bool UpdaterPort::ReadBytes(void* buffer, std::size_t n, std::size_t& received) {
-  return line_.Read(buffer, n, received);
+  const bool ok = line_.Read(buffer, n, received);
+  if (trace_ != nullptr) TraceBytes(common::WireDirection::kReceived, buffer, received, n == kTokenSize);
+  return ok;
+}
+
+namespace {
+
+// What a run of bytes between two tokens was, by its size and first bytes.
+const char* KindOf(const std::uint8_t* first, std::size_t length) {
+  if (length == kSettingsHeaderSize && first[0] == kSettingsMagic && first[1] == kSettingsMagic) return "settings header";
+  if (length == kBlockHeaderSize && first[0] == kBlockMagic && first[1] == kBlockMagic) return "block header";
+  if (length == kRecordAnnounceSize && first[0] == kRecordAnnounceMark) return "record announce";
+  if (length == kWswHeaderSize && first[0] == kWswMagic0 && first[1] == kWswMagic1) return "software header";
+  if (length > kWswHeaderSize && first[0] == kRecordMagic && first[1] == kRecordMagic) return "record";
+  return "data";
+}
+
+}  // namespace
+
+void UpdaterPort::TraceBytes(common::WireDirection direction, const void* data, std::size_t n, bool token) {
+  if (n == 0) return;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const auto now = Clock::now();
+  if (token) {
+    FlushTrace();
+    const bool text = n == kTokenSize && std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+    trace_->Record(now, direction, text ? std::string_view(reinterpret_cast<const char*>(bytes), n) : "(token?)", n,
+                   bytes, n);
+    return;
+  }
+  if (pending_.open && pending_.direction != direction) FlushTrace();
+  if (!pending_.open) {
+    pending_.open = true;
+    pending_.direction = direction;
+    pending_.at = now;
+    pending_.length = 0;
+  }
+  if (pending_.length < pending_.first.size()) {
+    const std::size_t take = std::min(n, pending_.first.size() - pending_.length);
+    std::copy(bytes, bytes + take, pending_.first.begin() + static_cast<std::ptrdiff_t>(pending_.length));
+  }
+  pending_.length += n;
+}
+
+void UpdaterPort::FlushTrace() {
+  if (!pending_.open || trace_ == nullptr) return;
+  pending_.open = false;
+  const std::size_t shown = std::min(pending_.length, pending_.first.size());
+  trace_->Record(pending_.at, pending_.direction, KindOf(pending_.first.data(), pending_.length), pending_.length,
+                 pending_.first.data(), shown);
 }
 
 void UpdaterPort::NoteSent(std::size_t n) {
@@ -90,6 +143,7 @@ void UpdaterPort::NoteSent(std::size_t n) {
 bool UpdaterPort::WriteBytes(const void* buffer, std::size_t n, std::size_t& written) {
   const bool ok = line_.Write(buffer, n, written);
   NoteSent(written);
+  if (trace_ != nullptr) TraceBytes(common::WireDirection::kSent, buffer, written, n == kTokenSize);
   return ok && written == n;
 }
 
@@ -185,6 +239,11 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
 std::string UpdaterPort::FailureText(const std::string& portName) const {
   const std::string device = common::ResolvePortName(portName);
   return portName + (device == portName ? "" : " (" + device + ")") + ": " + LastErrorText();
+}
+
+std::string UpdaterPort::AccessHint(const std::string& portName, common::HintLanguage language) const {
+  if (line_.LastError() != EACCES) return {};
+  return common::PermissionHint(common::ResolvePortName(portName), language);
 }
 
 bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received) {

@@ -7,6 +7,7 @@
 // ScanForToken end (see there).
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/permission_hint.h"
 #include "common/serial_line.h"
+#include "common/wire_trace.h"
 #include "updater/transport/tokens.h"
 
 namespace updater {
@@ -106,11 +109,21 @@ class UpdaterPort {
   // ScanForToken waits (the current one included) until ClosePort().
   void Interrupt() { line_.Interrupt(); }
 
+  // Where what crosses the line is noted (null: nowhere); it must outlive
+  // the port's use.  A token is a record of its own; the bytes written (or
+  // read) in a row between them, such as a packet or a record sent in small
+  // writes, make one record, named by its kind ("settings header", "block
+  // header", "record announce", "software header", "record", "data").
+  void SetTrace(common::WireTrace* trace) { trace_ = trace; }
+
   // The system's text of the latest failure.
   std::string LastErrorText() const { return line_.LastErrorText(); }
   // The port's name, its device where that differs, and LastErrorText():
   // "COM3 (/dev/ttyS2): Permission denied".
   std::string FailureText(const std::string& portName) const;
+  // After an open that failed for want of permission: the line that says what
+  // to do (common::PermissionHint); empty after any other failure.
+  std::string AccessHint(const std::string& portName, common::HintLanguage language) const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -120,6 +133,10 @@ class UpdaterPort {
   bool AwaitInput();
   // Counts `n` bytes written into the time the line needs to carry them.
   void NoteSent(std::size_t n);
+  // The trace: a token is noted at once, other bytes join the record of
+  // their direction until a token or the other direction comes.
+  void TraceBytes(common::WireDirection direction, const void* data, std::size_t n, bool token);
+  void FlushTrace();
 
   PortTimings timings_;
   TokenBytes model_;
@@ -127,6 +144,14 @@ class UpdaterPort {
   std::uint32_t baud_ = 0;
   Clock::time_point lineFree_{};  // when the last byte written will have crossed the line
   bool stopping_ = false;         // a stop request has been seen by a wait
+  common::WireTrace* trace_ = nullptr;
+  struct PendingRecord {
+    bool open = false;
+    common::WireDirection direction = common::WireDirection::kSent;
+    Clock::time_point at{};
+    std::size_t length = 0;
+    std::array<std::uint8_t, common::WireTrace::kExcerpt> first{};
+  } pending_;
 };
 
 // The announcement test of the software update: the group is "UP2SW", or its

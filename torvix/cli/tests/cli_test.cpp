@@ -54,8 +54,9 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs the program with `args`, its output and errors captured in files.
-  RunResult Run(const std::vector<std::string>& args) {
+  // Runs the program with `args`, its output and errors captured in files;
+  // `wrapper` (a program and its arguments) runs it when given.
+  RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {}) {
     const fs::path out = dir_ / "stdout.capture";
     const fs::path err = dir_ / "stderr.capture";
     const pid_t pid = ::fork();
@@ -63,10 +64,12 @@ class Cli : public ::testing::Test {
       const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(127);
-      std::vector<char*> argv{const_cast<char*>(TORVIX_CLI_PATH)};
+      std::vector<char*> argv;
+      for (const std::string& w : wrapper) argv.push_back(const_cast<char*>(w.c_str()));
+      argv.push_back(const_cast<char*>(TORVIX_CLI_PATH));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      ::execv(TORVIX_CLI_PATH, argv.data());
+      ::execv(argv[0], argv.data());
       ::_exit(127);
     }
     int status = 0;
@@ -182,6 +185,23 @@ TEST_F(Cli, HelpAndUsageErrors) {
     EXPECT_FALSE(r.err.empty());
   }
   EXPECT_TRUE(Files().empty());
+}
+
+// A device the user may not open: the box gives the reason, then what to do.
+// Root may open anything, so as root the tool runs as nobody.
+TEST_F(Cli, PermissionDeniedSaysWhatToDo) {
+  const std::string device = Path("ttyUSB0");
+  WriteFile(device, "");
+  ::chmod(device.c_str(), 0);
+  ::chmod(dir_.c_str(), 0755);
+  std::vector<std::string> wrapper;
+  if (::geteuid() == 0) wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const RunResult r = Run({"connect", "--device", device}, wrapper);
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_NE(r.err.find("[Serial Communication Device Error] " + device + ": Permission denied\n" + device +
+                       " is open to its owner ("),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

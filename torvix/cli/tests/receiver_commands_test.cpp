@@ -4,15 +4,18 @@
 #include "torvix/cli/receiver_commands.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "common/exit_codes.h"
 #include "torvix/cli/console_ui.h"
+#include "torvix/cli/offline_commands.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <map>
 #include <thread>
 
 #include <unistd.h>
@@ -366,6 +369,234 @@ TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
     const auto codes = receiver_->CodesReceived();
     announces = static_cast<int>(std::count(codes.begin(), codes.end(), CODE_SOFTWARE));
   }
+}
+
+// Receivers served side by side, each by its own emulator on its own line.
+class ManyReceivers {
+ public:
+  ManyReceivers(const fs::path& dir, const std::vector<emulator::LinkOptions>& options) {
+    for (std::size_t i = 0; i < options.size(); ++i) {
+      auto served = std::make_unique<Served>();
+      served->line = std::make_unique<emulator::Line>(
+          emulator::Line::Options{(dir / ("rx" + std::to_string(i + 1))).string(), false});
+      EXPECT_TRUE(served->line->Ok()) << served->line->Error();
+      emulator::LinkOptions o = options[i];
+      if (o.databaseImage.empty()) o.databaseImage = emulator::SampleDatabaseImage();
+      o.replyTimeoutMs = 5000;
+      served->receiver = std::make_unique<emulator::LinkReceiver>(*served->line, std::move(o));
+      Served* raw = served.get();
+      served->thread = std::thread([this, raw] { raw->receiver->Serve(stop_); });
+      served_.push_back(std::move(served));
+    }
+  }
+  ~ManyReceivers() { Stop(); }
+  void Stop() {
+    stop_.store(true);
+    for (auto& s : served_) {
+      if (s->thread.joinable()) s->thread.join();
+    }
+  }
+  emulator::LinkReceiver& operator[](std::size_t i) { return *served_[i]->receiver; }
+  std::string Device(std::size_t i) const { return served_[i]->line->DevicePath(); }
+
+ private:
+  struct Served {
+    std::unique_ptr<emulator::Line> line;
+    std::unique_ptr<emulator::LinkReceiver> receiver;
+    std::thread thread;
+  };
+  std::atomic<bool> stop_{false};
+  std::vector<std::unique_ptr<Served>> served_;
+};
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// Three receivers at once, the second of which breaks off its download: its
+// row says so, the others' files are complete, the exit code is its code, and
+// the JSON events say the same to a program.
+TEST_F(ReceiverCommandsTest, ThreeReceiversAtOnceEachWithItsOwnFileRowAndEvents) {
+  emulator::LinkOptions failing;
+  failing.faults.vanishAfterBlocks = 5;
+  ManyReceivers receivers(dir_, {{}, failing, {}});
+  const fs::path text = dir_ / "data.txt";
+  EXPECT_EQ(Run({"read-user-data", text.string(), "--device", receivers.Device(0), "--device", receivers.Device(1),
+                 "--device", receivers.Device(2), "--json"}),
+            kExitFailed)
+      << errors_;
+  EXPECT_EQ(ReadText(dir_ / "data-rx1.txt"), PrintedSample());
+  EXPECT_EQ(ReadText(dir_ / "data-rx3.txt"), PrintedSample());
+  EXPECT_FALSE(fs::exists(dir_ / "data-rx2.txt"));
+  EXPECT_FALSE(fs::exists(text));
+  // The human text: prefixed lines, no bar, then the table.
+  EXPECT_NE(errors_.find("[rx1] Downloading...   block 32/32   error 0\n"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("[rx2] [TORVIX] \n[rx2]  Communication Eror !!!!"), std::string::npos) << errors_;
+  EXPECT_EQ(errors_.find("\r"), std::string::npos);
+  const auto table = errors_.find("device ");
+  ASSERT_NE(table, std::string::npos);
+  std::istringstream rows(errors_.substr(table));
+  std::string header, row1, row2, row3;
+  std::getline(rows, header);
+  std::getline(rows, row1);
+  std::getline(rows, row2);
+  std::getline(rows, row3);
+  EXPECT_EQ(row1.rfind(receivers.Device(0) + "  done", 0), 0u) << row1;
+  EXPECT_EQ(row2.rfind(receivers.Device(1) + "  failed", 0), 0u) << row2;
+  EXPECT_EQ(row2.substr(row2.size() - 2), " 1");
+  EXPECT_EQ(row3.rfind(receivers.Device(2) + "  done", 0), 0u) << row3;
+
+  std::map<std::string, int> results;
+  int statuses = 0;
+  std::string failedErrors;
+  for (const nlohmann::json& event : JsonLines(output_)) {
+    if (event["event"] == "result") results[event["device"]] = event["exit_code"];
+    if (event["event"] == "status" && event["device"] == receivers.Device(2)) ++statuses;
+    if (event["event"] == "message" && event["level"] == "error") {
+      EXPECT_EQ(event["device"], receivers.Device(1));
+      failedErrors += event["text"].get<std::string>();
+    }
+    if (event["event"] == "summary") {
+      EXPECT_EQ(event["exit_code"], 1);
+      EXPECT_EQ(event["receivers"].size(), 3u);
+    }
+  }
+  EXPECT_EQ(results, (std::map<std::string, int>{
+                         {receivers.Device(0), 0}, {receivers.Device(1), 1}, {receivers.Device(2), 0}}));
+  EXPECT_GT(statuses, 32) << "a status event per block";
+  EXPECT_NE(failedErrors.find("Communication Eror !!!!"), std::string::npos) << failedErrors;
+}
+
+// Ctrl-C during an upgrade of three receivers: the question comes once, and
+// every receiver is told to stop.
+TEST_F(ReceiverCommandsTest, CtrlCAsksOnceAndStopsEveryReceiver) {
+  emulator::LinkOptions silent;
+  silent.faults.ignoreRequests = 1000;  // announces go unanswered until the stop
+  ManyReceivers receivers(dir_, {silent, silent, silent});
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  WriteBytes(rom, image.data(), image.size());
+  std::thread stopper([&] {
+    bool announced = true;
+    for (std::size_t i = 0; i < 3; ++i) announced = receivers[i].WaitForCodes(CODE_SOFTWARE, 2, 5000) && announced;
+    if (announced) ::kill(::getpid(), SIGINT);
+  });
+  EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", receivers.Device(0),
+                 "--device", receivers.Device(1), "--device", receivers.Device(2)}),
+            kExitStopped)
+      << output_ << errors_;
+  stopper.join();
+  const std::string question = "You want to stop the upgrade procedure?";
+  const auto first = output_.find(question);
+  EXPECT_NE(first, std::string::npos) << output_;
+  EXPECT_EQ(output_.find(question, first + 1), std::string::npos) << "asked once for all";
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(receivers[i].WaitForCodes(CODE_ABORT, 1, 3000)) << i;
+  EXPECT_NE(output_.find("  stopped "), std::string::npos) << output_;
+}
+
+TEST_F(ReceiverCommandsTest, TheSameReceiverTwiceOrTwoThatWouldShareFilesIsAUsageError) {
+  EXPECT_EQ(Run({"connect", "--device", link_, "--device", link_}), kExitUsage);
+  EXPECT_NE(errors_.find("given twice"), std::string::npos) << errors_;
+  fs::create_directory(dir_ / "b");
+  EXPECT_EQ(Run({"connect", "--device", link_, "--device", (dir_ / "b" / "receiver").string()}), kExitUsage);
+}
+
+// --backup reads the database first; a backup that fails starts no upgrade.
+// The trace shows every frame of both.
+TEST_F(ReceiverCommandsTest, BackupFirstAndNoUpgradeWhenItFails) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1;  // the first request, the backup's, goes unanswered
+  StartReceiver(options);
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  WriteBytes(rom, image.data(), image.size());
+  const fs::path backup = dir_ / "backup.txt";
+  const fs::path trace = dir_ / "trace.log";
+  const std::vector<std::string> args = {"upgrade", "--mode", "2", rom.string(), "--backup", backup.string(),
+                                         "--device", link_, "--trace", trace.string()};
+  EXPECT_EQ(Run(args), kExitFailed);
+  EXPECT_NE(errors_.find("The backup did not complete: the upgrade was not started."), std::string::npos) << errors_;
+  EXPECT_FALSE(fs::exists(backup));
+  auto codes = receiver_->CodesReceived();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_SOFTWARE), 0);
+  EXPECT_NE(ReadText(trace).find("-> READ_USER_DATA       12  00 20 00 00\n"), std::string::npos) << ReadText(trace);
+
+  EXPECT_EQ(Run(args), kExitOk) << errors_;
+  EXPECT_EQ(ReadText(backup), PrintedSample());
+  ASSERT_TRUE(Uploaded(1));
+  EXPECT_EQ(receiver_->StoredSoftware()[0x1F0040], 0xFE);
+  const std::string traced = ReadText(trace);
+  std::istringstream lines(traced);
+  std::map<std::string, int> seen;
+  for (std::string line; std::getline(lines, line);) {
+    if (line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string time, direction, name;
+    fields >> time >> direction >> name;
+    ++seen[direction + " " + name];
+  }
+  EXPECT_EQ(seen["-> READ_USER_DATA"], 1);
+  EXPECT_EQ(seen["<- DATA"], 32 + 1) << "the database's frames, the identification";
+  const int blocks = static_cast<int>((image.size() - 42 + 4 + 4079) / 4080);
+  EXPECT_EQ(seen["-> DATA"], blocks) << "the image's frames";
+  EXPECT_EQ(seen["-> SOFTWARE"], 2) << "announce and start";
+  EXPECT_EQ(seen["<- READY"], 1);
+  // The read request, the connect, every block, the end.
+  EXPECT_EQ(seen["<- ACK"], 1 + 1 + blocks + 1);
+  EXPECT_NE(traced.find(" -> DATA               4100  00 30 0f f8 00 1f ff d6 "), std::string::npos) << "size first";
+}
+
+// check-rom says what an upgrade would do with each image, and exits as it would refuse.
+TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
+  char pattern[] = "/tmp/torvix-check-rom-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  struct Case {
+    const char* name;
+    Bytes image;
+    std::vector<std::string> options;
+    int code;
+    const char* says;
+  };
+  Bytes wrong = RomImage(kRomMagicT, 0, 7);
+  wrong[5] = 'x';
+  const std::vector<Case> cases = {
+      {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "hardware number:  503\n"},
+      {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "blocks:           514 of 4080 bytes"},
+      {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "transfer time:    183 s at 115200"},
+      {"t254.bin", RomImage(kRomMagicT, 254, 0), {"--mode", "3"}, kExitRefused, "hardware number:  none"},
+      {"t254.bin", RomImage(kRomMagicT, 254, 0), {"--mode", "4"}, kExitOk, "without connect or hardware check"},
+      {"t254.bin", RomImage(kRomMagicT, 254, 0), {}, kExitOk, "flag byte:        0x00: whole upgrade only"},
+      {"whole.bin", RomImage(kRomMagicT, 0, 0), {"--mode", "1"}, kExitDeclined, "asks the whole-upgrade question"},
+      {"whole.bin", RomImage(kRomMagicT, 0, 0), {"--mode", "1", "--yes"}, kExitOk, "marker 0x00"},
+      {"a.bin", RomImage(kRomMagicA, 255, 1), {"--mode", "2"}, kExitOk, "variant:          A"},
+      {"wrong.bin", wrong, {"--mode", "4"}, kExitRefused, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + (c.options.empty() ? "" : c.options.back()));
+    WriteBytes(dir / c.name, c.image.data(), c.image.size());
+    CLI::App app;
+    int exitCode = -1;
+    OfflineCommandSettings settings;
+    settings.out = std::tmpfile();
+    settings.err = std::tmpfile();
+    AddOfflineCommands(app, exitCode, settings);
+    std::vector<std::string> args = {"check-rom", (dir / c.name).string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+    const std::string out = Contents(settings.out);
+    const std::string err = Contents(settings.err);
+    EXPECT_EQ(exitCode, c.code) << out << err;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    if (c.code == kExitRefused && c.options.back() == "4") {
+      EXPECT_NE(err.find("Wrong ROM image."), std::string::npos);
+    }
+  }
+  fs::remove_all(dir);
 }
 
 TEST(ConsoleUi, ErrorsGoToStandardErrorAndARepeatedPortErrorIsShownOnceWithItsCount) {

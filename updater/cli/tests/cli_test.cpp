@@ -1,6 +1,7 @@
 // updater-cli end to end: the real executable against receiver-emulator,
 // both as processes, over a pseudo-terminal reached through a symbolic link.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -16,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -296,6 +299,106 @@ TEST_F(CliTest, CtrlCDuringTheRecordsEndsCleanlyAndTheReceiverTakesTheNextUpdate
   EXPECT_EQ(emulator->Wait(), 1);  // the first session did not complete
   EXPECT_EQ(ReadFile(File("out/software-2.wsw")), small);
   EXPECT_NE(ReadText(dir_ + "/emulator.log").find("the tool closed the line"), std::string::npos);
+}
+
+// Three receivers at once, the second serving a damaged block: its row says
+// so, the others' files are complete and apart, the exit code is its code,
+// the JSON events say the same, and each has its own trace.
+TEST_F(CliTest, ThreeReceiversAtOnceEachWithItsOwnFileRowEventsAndTrace) {
+  const Bytes image = Pattern(200000, 21);
+  WriteFile(File("image.bin"), image);
+  std::vector<std::unique_ptr<Process>> emulators;
+  std::vector<std::string> args = {"receive", File("r.wdb"), "--json", "--trace", File("t.log")};
+  for (int i = 1; i <= 3; ++i) {
+    const std::string link = File("rx" + std::to_string(i));
+    std::vector<std::string> emulator = {RECEIVER_EMULATOR, "updater", "--role", "receive", "--link", link,
+                                         "--sessions", "1", "--image", File("image.bin"), "--patience", "20000"};
+    if (i == 2) emulator.insert(emulator.end(), {"--fault", "bad-crc", "--fault-block", "100"});
+    emulators.push_back(std::make_unique<Process>(emulator, File("emulator" + std::to_string(i) + ".log")));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(link); }));
+    args.insert(args.end(), {"--device", link});
+  }
+  EXPECT_EQ(RunCli(args), 1) << ReadText(Errors());
+  EXPECT_EQ(ReadFile(File("r-rx1.wdb")), image);
+  EXPECT_EQ(ReadFile(File("r-rx3.wdb")), image);
+  EXPECT_FALSE(std::filesystem::exists(File("r-rx2.wdb")));
+  EXPECT_FALSE(std::filesystem::exists(File("r.wdb")));
+
+  const std::string human = ReadText(Errors());
+  EXPECT_NE(human.find("[rx1] Получение настроек...\n"), std::string::npos) << human;
+  EXPECT_NE(human.find("[rx3] * Получено удачно! \n"), std::string::npos) << human;
+  EXPECT_NE(human.find("\n" + File("rx2") + "  failed "), std::string::npos) << human;
+  EXPECT_NE(human.find("\n" + File("rx3") + "  done "), std::string::npos) << human;
+
+  std::map<std::string, int> results;
+  int percents = 0;
+  std::istringstream lines(ReadText(Output()));
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    if (event["event"] == "result") results[event["device"]] = event["exit_code"];
+    if (event["event"] == "percent" && event["device"] == File("rx1")) ++percents;
+    if (event["event"] == "summary") {
+      EXPECT_EQ(event["exit_code"], 1);
+    }
+  }
+  EXPECT_EQ(results, (std::map<std::string, int>{{File("rx1"), 0}, {File("rx2"), 1}, {File("rx3"), 0}}));
+  EXPECT_EQ(percents, 101) << "one per percentage shown, 0 to 100";
+
+  const std::string trace = ReadText(File("t-rx1.log"));
+  for (const char* expected : {"-> DB4EU", "<- 2ACK3", "-> 2NXT3", "<- settings header      14  55 55",
+                               "<- block header         18  aa aa", "<- data                256 ", "-> 2DVD3"}) {
+    EXPECT_NE(trace.find(expected), std::string::npos) << expected << "\n" << trace.substr(0, 1500);
+  }
+  for (auto& emulator : emulators) emulator->Wait();
+}
+
+// check says what a file holds and exits as the operation would refuse it.
+TEST_F(CliTest, CheckSaysWhatAFileHoldsAndExitsAsTheOperationWould) {
+  WriteFile(File("u.wsw"), MakeWsw({1000, 2001, 3002}));
+  Bytes cut = MakeWsw({1000, 2001});
+  cut.resize(cut.size() - 10);
+  WriteFile(File("cut.wsw"), cut);
+  WriteFile(File("large.wdb"), Pattern(300001, 3));
+  WriteFile(File("small.wdb"), Pattern(199999, 3));
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"check", File("u.wsw")}, 0, "records found:   3 (6003 bytes of payload, the largest 3002)\n"},
+           {{"check", File("cut.wsw")}, 3, "record 2 is cut short"},
+           {{"check", File("large.wdb")}, 0, "blocks:          1172 of 256 bytes"},
+           {{"check", File("large.wdb")}, 0, "base address:    0x7FFA0000 (a large image)"},
+           {{"check", File("large.wdb"), "--baud", "9600"}, 0, "transfer time:   347 s at 9600 bit/s"},
+           {{"check", File("small.wdb")}, 3, "199999 bytes; a settings file has 200000"},
+           {{"check", File("none.wdb")}, 10, "No such file or directory"},
+           {{"check", File("u.txt")}, 3, "Не тот Файл!"},
+       }) {
+    SCOPED_TRACE(c.args.at(1) + " " + c.args.back());
+    EXPECT_EQ(RunCli(c.args), c.code);
+    EXPECT_NE((ReadText(Output()) + ReadText(Errors())).find(c.says), std::string::npos)
+        << ReadText(Output()) << ReadText(Errors());
+  }
+}
+
+// A device the user may not open: the reason, then what to do.  Root may
+// open anything, so as root the tool runs as nobody.
+TEST_F(CliTest, PermissionDeniedSaysWhatToDo) {
+  const std::string device = File("ttyUSB0");
+  WriteFile(device, {});
+  ::chmod(device.c_str(), 0);
+  ::chmod(dir_.c_str(), 0755);
+  std::vector<std::string> args = {UPDATER_CLI, "send", File("s.wdb"), "--device", device};
+  WriteFile(File("s.wdb"), Pattern(200000, 5));
+  ::chmod(File("s.wdb").c_str(), 0644);
+  if (::geteuid() == 0) args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  Process cli(args, Output(), {}, Errors());
+  EXPECT_EQ(cli.Wait(), 4);
+  EXPECT_NE(ReadText(Errors()).find(device + ": Permission denied\nupdater-cli: " + device + " is open to its owner ("),
+            std::string::npos)
+      << ReadText(Errors());
+  EXPECT_TRUE(OutputHas(device + " открыт только владельцу (")) << ReadText(Output());
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// The command lines' shared pieces: files kept apart per receiver, the
+// summary, and JSON that a program reading it gets back intact.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "common/cli/events.h"
+#include "common/cli/port_report.h"
+#include "common/cli/receivers.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace common::cli;
+
+std::vector<json> Lines(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  std::fclose(file);
+  std::vector<json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  return lines;
+}
+
+TEST(Receivers, FilesAreKeptApartByShortNamesThatMustDiffer) {
+  struct Case {
+    const char* file;
+    const char* device;
+    const char* expected;
+  };
+  for (const Case c : {Case{"backup/data.txt", "/dev/ttyUSB0", "backup/data-ttyUSB0.txt"},
+                       Case{"r.wdb", "COM3", "r-COM3.wdb"}, Case{"plain", "/tmp/rx1", "plain-rx1"},
+                       Case{"x.wdb.bak", "/dev/serial/by-id/usb-A-if00", "x.wdb-usb-A-if00.bak"}}) {
+    EXPECT_EQ(WithShortName(c.file, ShortName(c.device)), c.expected);
+  }
+  EXPECT_FALSE(ReceiverClash({"/tmp/a/rx1", "/tmp/a/rx2", "COM1"}));
+  EXPECT_EQ(ReceiverClash({"/tmp/rx1", "/tmp/rx2", "/tmp/rx1"}).value_or(""), "/tmp/rx1 is given twice");
+  EXPECT_NE(ReceiverClash({"/tmp/a/rx", "/tmp/b/rx"}).value_or("").find("same short name \"rx\""), std::string::npos);
+}
+
+TEST(Receivers, SummaryHasARowEachAndTheFirstFailureDecides) {
+  const std::vector<ReceiverResult> results = {{"/tmp/rx1", 0, 1.5}, {"/tmp/rx2", 4, 0.01}, {"/tmp/rx3", 1, 2}};
+  EXPECT_EQ(SummaryTable(results),
+            "device    result             seconds  exit\n"
+            "/tmp/rx1  done                  1.50     0\n"
+            "/tmp/rx2  port not opened       0.01     4\n"
+            "/tmp/rx3  failed                2.00     1\n");
+  EXPECT_EQ(OverallExitCode(results), 4);
+  EXPECT_EQ(OverallExitCode({{"a", 0, 0}, {"b", 0, 0}}), 0);
+}
+
+TEST(EventStream, EveryEventIsOneLineOfJsonThatParsesBack) {
+  std::FILE* out = std::tmpfile();
+  {
+    EventStream events(out);
+    events.Status("/dev/ttyUSB0", "Uploading...   block 3/514   error 0");
+    events.Progress("/dev/ttyUSB0", 3, 514);
+    events.Message("/dev/ttyUSB0", true, "Serial Communication Device Error", "line one\nline \"two\" \xff", 3);
+    events.Question("COM1", "Upgrade", "Continue?", false);
+    events.Result({"COM1", 130, 2.0004});
+    events.Summary(130, {{"COM1", 130, 2.0004}});
+  }
+  const std::vector<json> lines = Lines(out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], json::parse(R"({"event":"status","device":"/dev/ttyUSB0","text":"Uploading...   block 3/514   error 0"})"));
+  EXPECT_EQ(lines[1]["position"], 3);
+  EXPECT_EQ(lines[1]["maximum"], 514);
+  EXPECT_EQ(lines[2]["text"], "line one\nline \"two\" \xEF\xBF\xBD") << "a byte that is no UTF-8 is replaced";
+  EXPECT_EQ(lines[2]["repeated"], 3);
+  EXPECT_EQ(lines[3]["answer"], "no");
+  EXPECT_EQ(lines[4], json::parse(R"({"event":"result","device":"COM1","result":"stopped","exit_code":130,"seconds":2.0})"));
+  EXPECT_EQ(lines[5]["receivers"][0]["result"], "stopped");
+}
+
+TEST(PortReport, TextAndJsonSayTheSameAndKeepToTheComNamesOffered) {
+  common::PortListing listing;
+  common::SerialDevice ftdi;
+  ftdi.name = "/dev/serial/by-id/usb-FTDI-if00";
+  ftdi.device = "/dev/ttyUSB0";
+  ftdi.byId = {ftdi.name};
+  ftdi.driver = "ftdi_sio";
+  ftdi.usbVendor = "0403";
+  ftdi.usbProduct = "6001";
+  ftdi.manufacturer = "FTDI";
+  ftdi.comNames = {"COM3", "COM12"};
+  listing.devices.push_back(ftdi);
+  listing.comPorts = {{"COM1", "/dev/ttyS0", common::ComSource::kDefault, false},
+                      {"COM3", ftdi.name, common::ComSource::kEnvironment, true},
+                      {"COM12", "/dev/ttyUSB0", common::ComSource::kEnvironment, true}};
+  EXPECT_EQ(PortListingText(listing, 4),
+            "/dev/serial/by-id/usb-FTDI-if00\n    /dev/ttyUSB0, driver ftdi_sio, USB 0403:6001, FTDI; COM3\n\n"
+            "COM1  /dev/ttyS0 (not present)\nCOM3  /dev/serial/by-id/usb-FTDI-if00 ($COM3)\n");
+  const json all = json::parse(PortListingJson(listing));
+  EXPECT_EQ(all["devices"][0]["usb"]["vendor"], "0403");
+  EXPECT_EQ(all["devices"][0]["com"], json::parse(R"(["COM3","COM12"])"));
+  EXPECT_EQ(all["com_ports"].size(), 3u);
+  EXPECT_EQ(all["com_ports"][1]["source"], "environment");
+  const json offered = json::parse(PortListingJson(listing, 4));
+  EXPECT_EQ(offered["devices"][0]["com"], json::parse(R"(["COM3"])"));
+  EXPECT_EQ(offered["com_ports"].size(), 2u);
+  EXPECT_EQ(PortListingText({}), "No serial device found.\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#include "torvix/cli/offline_commands.h"
+
+#include <memory>
+#include <string>
+
+#include "common/cli/port_report.h"
+#include "common/exit_codes.h"
+#include "torvix/link/link_jobs.h"
+#include "torvix/ops/operations.h"
+#include "torvix/ops/rom_preflight.h"
+
+namespace torvix::cli {
+namespace {
+
+struct CheckOptions {
+  std::string rom;
+  int mode = 0;  // 0: every mode
+  bool yes = false;
+};
+
+std::string Hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+// What Upgrade `mode` does with the image, and its exit code when it refuses
+// before a receiver is asked (0 when it goes on).
+int ModeLine(const RomPreflight& p, int mode, bool yes, std::string& line) {
+  const bool wholeOnly = p.check.upgradeFlagByte == 0;
+  std::string marker = Hex(UpgradeMarker(mode <= 2 && !wholeOnly ? mode : 0), 2);
+  line = "Upgrade " + std::to_string(mode) + ": ";
+  if (mode >= 3) line += "needs the access code; ";
+  int code = common::kExitOk;
+  if ((mode == 1 || mode == 2) && wholeOnly) {
+    line += "asks the whole-upgrade question first (--yes accepts it; the channel list and satellite information "
+            "then alter); ";
+    if (!yes) code = common::kExitDeclined;
+  }
+  if (mode != 4 && !p.check.expectedHardware) {
+    line += "refused: \"" + std::string(kHardwareVersionError) + "\" whatever the receiver reports";
+    return code == common::kExitOk ? common::kExitRefused : code;
+  }
+  line += "sends the image with marker " + marker + " in place of the flag byte";
+  if (mode == 4) {
+    line += ", without connect or hardware check";
+  } else {
+    line += " once the receiver reports hardware " + std::to_string(*p.check.expectedHardware);
+  }
+  return code;
+}
+
+int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
+  const RomPreflight p = PreflightRom(options.rom);
+  if (!p.fileError.empty()) {
+    std::fprintf(err, "[file] %s\n", p.fileError.c_str());
+    return common::kExitFile;
+  }
+  std::string report = "ROM image:        " + options.rom + "\nsize:             " + std::to_string(p.size) + " bytes\n";
+  if (!p.check.magicOk) {
+    std::fputs(report.c_str(), out);
+    std::fprintf(err, "[TORVIX]%s\n", kWrongRomImage);
+    return common::kExitRefused;
+  }
+  const bool t = p.check.variant == RomVariant::T;
+  report += "variant:          " + std::string(t ? "T" : "A") + " \"" + std::string(t ? kRomMagicT : kRomMagicA) + "\"\n";
+  report += "hardware code:    " + (p.hardwareCode ? std::to_string(*p.hardwareCode) : "none (the file ends before " +
+                                                                                         Hex(kHardwareCodeOffset, 6) + ")") +
+            "\n";
+  report += "hardware number:  " + (p.check.expectedHardware ? std::to_string(*p.check.expectedHardware)
+                                                             : std::string("none: Upgrade 1 to 3 refuse the image")) +
+            "\n";
+  report += "flag byte:        " +
+            (p.check.reachesFlagByte ? Hex(p.check.upgradeFlagByte, 2) : "none (the file ends before " +
+                                                                             Hex(kUpgradeFlagOffset, 6) + "), counts as 0x00") +
+            (p.check.upgradeFlagByte == 0 ? ": whole upgrade only; Upgrade 1 and 2 ask before they alter the channel "
+                                            "list and satellite information\n"
+                                          : ": Upgrade 1 keeps the channel list, Upgrade 2 replaces satellite "
+                                            "information\n");
+  char line[160];
+  std::snprintf(line, sizeof line, "blocks:           %d of %zu bytes, %llu bytes sent after the 42-byte header\n",
+                p.blocks, kSoftwareBlockSize, static_cast<unsigned long long>(p.size - kRomImageHeaderSize));
+  report += line;
+  std::snprintf(line, sizeof line,
+                "transfer time:    %.0f s at 115200 bit/s (%llu bytes on the line; the receiver's own pauses come on "
+                "top)\n",
+                LineSeconds(p.lineBytes, SerialPort::kDefaultBaud), static_cast<unsigned long long>(p.lineBytes));
+  report += line;
+  int code = common::kExitOk;
+  for (int mode = 1; mode <= 4; ++mode) {
+    if (options.mode != 0 && mode != options.mode) continue;
+    std::string text;
+    const int modeCode = ModeLine(p, mode, options.yes, text);
+    if (options.mode != 0) code = modeCode;
+    report += text + "\n";
+  }
+  std::fputs(report.c_str(), out);
+  std::fflush(out);
+  return code;
+}
+
+}  // namespace
+
+void AddOfflineCommands(CLI::App& app, int& exitCode, const OfflineCommandSettings& settings) {
+  auto json = std::make_shared<bool>(false);
+  CLI::App* ports = app.add_subcommand("ports", "List the serial devices present and the COM names that lead to them");
+  ports->add_flag("--json", *json, "Print the list as JSON");
+  ports->callback([&exitCode, settings, json] {
+    const common::PortListing listing = common::ListSerialPorts(settings.roots);
+    const std::string text = *json ? common::cli::PortListingJson(listing) : common::cli::PortListingText(listing);
+    std::fputs(text.c_str(), settings.out);
+    exitCode = std::fflush(settings.out) == 0 ? common::kExitOk : common::kExitFile;
+  });
+
+  auto check = std::make_shared<CheckOptions>();
+  CLI::App* rom = app.add_subcommand(
+      "check-rom", "Check a ROM image as an upgrade does before it needs a receiver, and say what it holds and how "
+                   "long it takes; exits as upgrade --mode N would refuse it");
+  rom->add_option("rom", check->rom, "ROM image file")->required();
+  rom->add_option("--mode", check->mode, "Upgrade 1 to 4 (default: say what each does)")->check(CLI::Range(1, 4));
+  rom->add_flag("--yes", check->yes, "The whole-upgrade question of modes 1 and 2 would be accepted");
+  rom->callback([&exitCode, settings, check] { exitCode = CheckRom(*check, settings.out, settings.err); });
+}
+
+}  // namespace torvix::cli

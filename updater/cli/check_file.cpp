@@ -1,0 +1,142 @@
+#include "updater/cli/check_file.h"
+
+#include <vector>
+
+#include "common/exit_codes.h"
+#include "updater/transport/file_checks.h"
+#include "updater/transport/file_io.h"
+#include "updater/transport/packets.h"
+#include "updater/transport/tokens.h"
+
+namespace updater::cli {
+namespace {
+
+constexpr unsigned kBitsPerByte = 10;          // 8N1
+constexpr std::uint32_t kUpdateBaud = 115200;  // the update's only rate
+// Tokens around the update's records: the announcement and its ACK and NXT,
+// the header's ACK and NXT, "2DIS3" and its ACK, the three stages, "2DIS3".
+constexpr std::uint64_t kUpdateTokens = 3 + 2 + 2 + 3 + 1;
+constexpr std::uint64_t kRecordTokens = 4;  // ACK and NXT after the announcement and after the record
+// Tokens of a send: the model token, ACK, NXT, the header's ACK and NXT, the three stages.
+constexpr std::uint64_t kSendTokens = 3 + 2 + 3;
+constexpr std::uint64_t kBlockTokens = 2;  // ACK of the block header and of the data
+
+double Seconds(std::uint64_t bytes, std::uint32_t baud) { return static_cast<double>(bytes) * kBitsPerByte / baud; }
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file, std::FILE* out, std::FILE* err) {
+  std::string report = "software file:   " + path + "\nsize:            " + std::to_string(file.size()) + " bytes\n";
+  if (file.size() < kWswHeaderSize || file[0] != kWswMagic0 || file[1] != kWswMagic1) {
+    std::fputs(report.c_str(), out);
+    std::fprintf(err, "updater-cli: %s: no software file (it does not begin with 55 AA)\n", path.c_str());
+    return common::kExitRefused;
+  }
+  const std::uint16_t counted = GetBe16(file.data() + kWswRecordCountOffset);
+  report += "signature:       55 AA\nrecords counted: " + std::to_string(counted) + "\n";
+  std::uint64_t line = kWswHeaderSize + kUpdateTokens * kTokenSize;
+  std::size_t at = kWswHeaderSize;
+  int records = 0;
+  std::uint64_t payloads = 0;
+  std::uint32_t largest = 0;
+  std::string problem;
+  while (file.size() - at >= kRecordHeaderSize && file[at] == kRecordMagic && file[at + 1] == kRecordMagic) {
+    const std::uint32_t payload = GetBe32(file.data() + at + kRecordLengthOffset);
+    if (payload > kLargestPayload) {
+      problem = "record " + std::to_string(records + 1) + " announces " + std::to_string(payload) +
+                " bytes, more than the " + std::to_string(kLargestPayload) + " a record can carry";
+      break;
+    }
+    const std::size_t whole = kRecordHeaderSize + payload + kRecordTrailerSize;
+    if (file.size() - at < whole) {
+      problem = "record " + std::to_string(records + 1) + " is cut short by the end of the file";
+      break;
+    }
+    ++records;
+    payloads += payload;
+    largest = std::max(largest, payload);
+    line += kRecordAnnounceSize + whole + kRecordTokens * kTokenSize;
+    at += whole;
+  }
+  report += "records found:   " + std::to_string(records) + " (" + std::to_string(payloads) +
+            " bytes of payload, the largest " + std::to_string(largest) + ")\n";
+  if (problem.empty() && at < file.size()) {
+    report += "after them:      " + std::to_string(file.size() - at) + " bytes that are no record: not sent\n";
+  }
+  if (problem.empty() && records != counted) {
+    report += "note:            the header counts " + std::to_string(counted) +
+              " records; the percentages shown follow that count\n";
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "transfer time:   %.0f s at 115200 bit/s (%llu bytes on the line; the receiver's own time to write "
+                "and check comes on top)\n",
+                Seconds(line, kUpdateBaud), static_cast<unsigned long long>(line));
+  report += text;
+  std::fputs(report.c_str(), out);
+  if (!problem.empty()) {
+    std::fprintf(err, "updater-cli: %s: %s; the update would fail there\n", path.c_str(), problem.c_str());
+    return common::kExitRefused;
+  }
+  return common::kExitOk;
+}
+
+int CheckSettings(const std::string& path, const std::vector<std::uint8_t>& file, std::uint32_t baud, std::FILE* out,
+                  std::FILE* err) {
+  const std::uint64_t size = file.size();
+  const std::uint64_t blocks = RoundUpToBlock(size) / kBlockSize;
+  std::string report = "settings file:   " + path + "\nsize:            " + std::to_string(size) + " bytes\n" +
+                       "blocks:          " + std::to_string(blocks) + " of " + std::to_string(kBlockSize) +
+                       " bytes (the last filled with zeros)\n" + "base address:    " + Hex(BaseAddressFor(size)) +
+                       (size > kLargeImageAbove ? " (a large image)\n" : "\n");
+  const std::uint64_t line = kSettingsHeaderSize + kSendTokens * kTokenSize +
+                             blocks * (kBlockHeaderSize + kBlockSize + kBlockTokens * kTokenSize);
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "transfer time:   %.0f s at %u bit/s (%llu bytes on the line; the receiver's own time to check the "
+                "settings comes on top)\n",
+                Seconds(line, baud), baud, static_cast<unsigned long long>(line));
+  report += text;
+  std::fputs(report.c_str(), out);
+  if (size < kSmallestSettingsFile || blocks > kMaxSettingsBlocks) {
+    std::fprintf(err, "updater-cli: %s: %llu bytes; a settings file has %u to %llu\n", path.c_str(),
+                 static_cast<unsigned long long>(size), kSmallestSettingsFile,
+                 static_cast<unsigned long long>(std::uint64_t{kMaxSettingsBlocks} * kBlockSize));
+    return common::kExitRefused;
+  }
+  if (file.size() >= 2 && file[0] == kWswMagic0 && file[1] == kWswMagic1) {
+    std::fprintf(err, "updater-cli: Не тот Файл! %s: begins with 55 AA, as a software file does (send takes it only "
+                      "with --force)\n", path.c_str());
+    return common::kExitRefused;
+  }
+  return common::kExitOk;
+}
+
+}  // namespace
+
+int CheckFile(const std::string& path, std::uint32_t baud, std::FILE* out, std::FILE* err) {
+  const FileKind kind = ClassifyFileName(path);
+  if (kind == FileKind::kNone) {
+    std::fprintf(err, "updater-cli: Не тот Файл! %s: the name contains neither .wsw nor .wdb (.WDB)\n", path.c_str());
+    return common::kExitRefused;
+  }
+  InputFile input;
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  std::size_t got = 0;
+  if (input.Open(path) && input.Size(size)) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (input.Read(bytes.data(), bytes.size(), got)) bytes.resize(got);
+  }
+  if (!input.Error().empty()) {
+    std::fprintf(err, "updater-cli: %s\n", input.Error().c_str());
+    return common::kExitFile;
+  }
+  return kind == FileKind::kSoftware ? CheckSoftware(path, bytes, out, err) : CheckSettings(path, bytes, baud, out, err);
+}
+
+}  // namespace updater::cli
