@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "common/exit_codes.h"
-#include "common/serial_line.h"
+#include "common/device_map.h"
 #include "torvix/cli/console_ui.h"
 
 namespace torvix::cli {
@@ -84,8 +84,9 @@ int RunWithConsole(const ReceiverCommandSettings& settings, const CommonOptions&
   StopOnSignals signals;
   ConsoleUi ui(settings.out, settings.err, settings.in, std::move(answers), {&g_cancel, &g_unattended});
   PortChoice port{portOptions.portNumber, portOptions.device};
-  ui.SetDevicePath(port.devicePath.empty() ? common::ResolvePortName("COM" + std::to_string(port.portNumber))
-                                           : port.devicePath);
+  ui.SetDevicePath(port.devicePath.empty()
+                       ? common::ResolvePortName("COM" + std::to_string(port.portNumber), common::kTorvixSettings)
+                       : port.devicePath);
   BlockingProgress progress(ui, settings.programName, port, settings.timings, &g_cancel);
   ProgramValues values;
   // Each run is a new program: a port that does not open at an upgrade's

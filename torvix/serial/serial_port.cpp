@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "common/device_map.h"
+
 namespace torvix {
 
 SerialPort::SerialPort(SerialErrorNotifier* notifier) : notifier_(notifier) {}
@@ -31,7 +33,7 @@ void SerialPort::SetCommTimeoutValues(std::uint32_t readInterval, std::uint32_t 
 
 std::string SerialPort::DevicePath() const {
   if (!devicePath_.empty()) return devicePath_;
-  return common::ResolvePortName("COM" + std::to_string(portNumber_));
+  return common::ResolvePortName("COM" + std::to_string(portNumber_), common::kTorvixSettings);
 }
 
 void SerialPort::ShowError() {

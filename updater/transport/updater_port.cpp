@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/device_map.h"
+
 namespace updater {
 
 TokenBytes ToTokenBytes(std::string_view text) {
@@ -42,7 +44,7 @@ UpdaterPort::UpdaterPort(PortTimings timings)
     : timings_(timings), model_(ToTokenBytes(kDefaultModelToken)) {}
 
 OpenResult UpdaterPort::Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits) {
-  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  if (!line_.Open(common::ResolvePortName(portName, common::kUpdaterSettings))) return OpenResult::kOpenFailed;
   if (!line_.Configure(baud)) return OpenResult::kSettingsRefused;
   baud_ = baud;
   line_.SetReadLimits(limits.read);
@@ -59,7 +61,7 @@ OpenResult UpdaterPort::OpenUpdatePort(const std::string& portName) {
   // The driver's queues (4096 in, 4200 out) are the kernel's own buffers
   // here, and the event mask (received character, carrier change) is what
   // ScanForToken's wait for input stands for.
-  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  if (!line_.Open(common::ResolvePortName(portName, common::kUpdaterSettings))) return OpenResult::kOpenFailed;
   line_.Purge();
   line_.SetReadLimits(timings_.update.read);
   line_.SetWriteLimits(timings_.update.write);
@@ -183,7 +185,7 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
 }
 
 std::string UpdaterPort::FailureText(const std::string& portName) const {
-  const std::string device = common::ResolvePortName(portName);
+  const std::string device = common::ResolvePortName(portName, common::kUpdaterSettings);
   return portName + (device == portName ? "" : " (" + device + ")") + ": " + LastErrorText();
 }
 
