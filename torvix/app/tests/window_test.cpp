@@ -450,7 +450,7 @@ TEST_F(WindowTest, SetupChoosesTheDeviceBehindComAndOperationsOpenIt) {
                      EXPECT_EQ(combo(w, 1)->currentText(), QString::fromStdString(TestFolder() + "/com1"));
                      EXPECT_EQ(combo(w, 2)->currentText(), com2Shows);
                      // The adapter present, with what sysfs says of it.
-                     ASSERT_EQ(combo(w, 2)->count(), 1);
+                     EXPECT_EQ(combo(w, 2)->count(), 1);
                      EXPECT_EQ(combo(w, 2)->itemText(0), QString::fromStdString(byId));
                      EXPECT_EQ(combo(w, 2)->itemData(0, Qt::ToolTipRole).toString(),
                                QString::fromStdString(byId) + "\n" +
