@@ -1,10 +1,8 @@
 #include "common/serial_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -345,20 +343,5 @@ bool SerialLine::Close() {
 std::uint32_t SerialLine::Baud() const { return fd_ < 0 ? 0 : detail::GetBaud(fd_); }
 
 std::uint32_t TerminalBaud(int fd) { return detail::GetBaud(fd); }
-
-std::string ResolvePortName(const std::string& name) {
-  if (name.size() < 4) return name;
-  std::string upper;
-  for (char c : name.substr(0, 3)) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (upper != "COM") return name;
-  const std::string digits = name.substr(3);
-  if (digits.empty() || digits.size() > 3 || digits[0] == '0') return name;
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return name;
-  }
-  const std::string key = "COM" + digits;
-  if (const char* mapped = std::getenv(key.c_str()); mapped != nullptr && *mapped != '\0') return mapped;
-  return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
-}
 
 }  // namespace common

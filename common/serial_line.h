@@ -140,10 +140,8 @@ class SerialLine {
   int lastError_ = 0;
 };
 
-// Device path for a port name.  "COMn" (n >= 1) is the value of the
-// environment variable of that name when it is set and not empty, otherwise
-// /dev/ttyS(n-1); any other name is taken as a path and returned unchanged.
-std::string ResolvePortName(const std::string& name);
+// The device a port name ("COM1", ...) opens is a program's choice:
+// common::ResolvePortName in common/device_map.h.
 
 // Bit rate of the terminal behind `fd` as its driver reports it (works on the
 // master side of a pseudo-terminal, where it shows the slave's rate); 0 on

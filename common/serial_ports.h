@@ -38,6 +38,7 @@ struct SerialDevice {
 enum class ComSource {
   kDefault,      // /dev/ttyS(n-1)
   kEnvironment,  // the environment variable of the same name
+  kStored,       // the device a program's settings keep for it (common/device_map.h)
 };
 
 struct ComMapping {

@@ -47,11 +47,23 @@ std::string PortListingText(const PortListing& listing, int comNames) {
     if (!Offered(m.name, comNames)) continue;
     text += m.name + std::string(m.name.size() < 6 ? 6 - m.name.size() : 1, ' ') + m.path;
     if (m.source == ComSource::kEnvironment) text += " ($" + m.name + ")";
+    if (m.source == ComSource::kStored) text += " (stored)";
     if (!m.present) text += " (not present)";
     text += "\n";
   }
   return text;
 }
+
+namespace {
+const char* SourceName(ComSource source) {
+  switch (source) {
+    case ComSource::kEnvironment: return "environment";
+    case ComSource::kStored: return "stored";
+    case ComSource::kDefault: break;
+  }
+  return "default";
+}
+}  // namespace
 
 std::string PortListingJson(const PortListing& listing, int comNames) {
   json devices = json::array();
@@ -76,7 +88,7 @@ std::string PortListingJson(const PortListing& listing, int comNames) {
     if (!Offered(m.name, comNames)) continue;
     com.push_back({{"name", m.name},
                    {"path", m.path},
-                   {"source", m.source == ComSource::kEnvironment ? "environment" : "default"},
+                   {"source", SourceName(m.source)},
                    {"present", m.present}});
   }
   return json{{"devices", devices}, {"com_ports", com}}.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -30,22 +29,6 @@ class SerialLineTest : public ::testing::Test {
   PseudoTerminal pty;
   SerialLine line;
 };
-
-TEST(ResolvePortName, ComNamesMapToTtySUnlessTheEnvironmentSaysOtherwise) {
-  ::unsetenv("COM2");
-  EXPECT_EQ(common::ResolvePortName("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(common::ResolvePortName("COM2"), "/dev/ttyS1");
-  EXPECT_EQ(common::ResolvePortName("com4"), "/dev/ttyS3");
-  ::setenv("COM2", "/dev/ttyUSB0", 1);
-  EXPECT_EQ(common::ResolvePortName("COM2"), "/dev/ttyUSB0");
-  ::setenv("COM2", "", 1);
-  EXPECT_EQ(common::ResolvePortName("COM2"), "/dev/ttyS1");
-  ::unsetenv("COM2");
-  // Not a COM name: a path, used as it stands.
-  EXPECT_EQ(common::ResolvePortName("/dev/ttyACM0"), "/dev/ttyACM0");
-  EXPECT_EQ(common::ResolvePortName("COM0"), "COM0");
-  EXPECT_EQ(common::ResolvePortName("COMX"), "COMX");
-}
 
 TEST(SerialLineOpen, MissingDeviceGivesTheSystemsText) {
   SerialLine line;

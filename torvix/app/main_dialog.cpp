@@ -1,5 +1,7 @@
 #include "torvix/app/main_dialog.h"
 
+#include <utility>
+
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
@@ -33,10 +35,11 @@ QString ReceiverText(const std::string& text) {
 
 }  // namespace
 
-MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings)
+MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots)
     : factoryText_(factoryText),
       timings_(timings),
-      progress_(*this, *this, port_, timings_),
+      deviceRoots_(std::move(deviceRoots)),
+      progress_(*this, *this, port_, timings_, deviceRoots_),
       context_{values_, *this, progress_, kProgramName} {
   setWindowTitle(kMainCaption);
   setWindowIcon(ProgramIcon());
@@ -114,9 +117,13 @@ void MainDialog::Start() {
 
 bool MainDialog::ChoosePort() {
   // Before the window is shown the dialog stands on its own.
-  CommSetupDialog dialog(isVisible() ? this : nullptr, port_);
+  CommSetupDialog dialog(isVisible() ? this : nullptr, port_, deviceRoots_);
   const bool chosen = dialog.exec() == QDialog::Accepted;
-  if (chosen) port_ = dialog.Port();
+  if (chosen) {
+    port_ = dialog.Port();
+    // As the port: a store that cannot be written keeps nothing.
+    for (const auto& [n, device] : dialog.ChangedDevices()) WriteStoredDevice(n, device);
+  }
   // A store that cannot be written keeps the choice for this run only.
   WriteStoredPort(port_);
   return chosen;

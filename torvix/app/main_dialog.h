@@ -11,6 +11,7 @@
 
 #include <QDialog>
 
+#include "common/serial_ports.h"
 #include "torvix/app/progress_dialog.h"
 #include "torvix/ops/operations.h"
 
@@ -24,7 +25,9 @@ class MainDialog : public QDialog, public OperationUi {
   // `factoryText` holds the program's database image; `timings` are the
   // link's limits (the production values unless a test shortens them).  Both
   // outlive the window.
-  MainDialog(FactoryText& factoryText, const LinkTimings& timings);
+  // The serial devices offered in "Communication Setup", and looked for when
+  // a port does not open, lie under `deviceRoots` (the system's by default).
+  MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots = {});
 
   // Reads the stored port number; when none is stored, asks for one with
   // "Communication Setup" before the window is shown.  Connects nowhere.
@@ -55,7 +58,7 @@ class MainDialog : public QDialog, public OperationUi {
   void OnUpgrade(int entry);
   void OnAbout();
   // "Communication Setup" with the present port; stores the port after OK
-  // and after Cancel; true after OK.
+  // and after Cancel, the devices changed after OK only; true after OK.
   bool ChoosePort();
   // The file dialog with `fileName` proposed: the chosen path, none when cancelled.
   std::optional<std::string> ChooseFile(const char* fileName, const char* filters, bool toWrite);
@@ -66,6 +69,7 @@ class MainDialog : public QDialog, public OperationUi {
   QLabel* status_;
   FactoryText& factoryText_;
   const LinkTimings& timings_;
+  const common::DeviceRoots deviceRoots_;
   std::uint32_t port_ = 0;  // 1 COM1, 2 COM2, 0 none chosen (another stored number is used as it is)
   ProgramValues values_;    // the program-wide values of this run
   DialogProgress progress_;

@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "common/device_map.h"
+
 #include "torvix/app/window_texts.h"
 
 namespace torvix::app {
@@ -30,6 +32,22 @@ bool WriteStoredPort(std::uint32_t port) {
   QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
   if (!settings.isWritable()) return false;
   settings.setValue(kPortKey, port);
+  settings.sync();
+  return settings.status() == QSettings::NoError;
+}
+
+bool WriteStoredDevice(int n, const QString& device) {
+  QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+  if (!settings.isWritable()) return false;
+  // Read without Qt by common::DeviceMap, for the command lines too.
+  settings.beginGroup(common::kDevicesGroup);
+  const QString key = QStringLiteral("COM%1").arg(n);
+  if (device.isEmpty()) {
+    settings.remove(key);
+  } else {
+    settings.setValue(key, device);
+  }
+  settings.endGroup();
   settings.sync();
   return settings.status() == QSettings::NoError;
 }

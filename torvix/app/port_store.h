@@ -21,4 +21,9 @@ std::optional<std::uint32_t> ReadStoredPort();
 // the choice then lasts for this run).
 bool WriteStoredPort(std::uint32_t port);
 
+// Stores `device` as the device of COM`n` (group "Devices", key "COMn");
+// an empty text removes it, so that COMn leads to its default again.  False
+// when the settings cannot be written.
+bool WriteStoredDevice(int n, const QString& device);
+
 }  // namespace torvix::app

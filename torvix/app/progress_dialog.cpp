@@ -1,6 +1,7 @@
 #include "torvix/app/progress_dialog.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QLabel>
 #include <QProgressBar>
@@ -8,13 +9,14 @@
 #include <QTimer>
 
 #include "torvix/app/boxes.h"
+#include "torvix/app/device_combo.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/window_texts.h"
 
 namespace torvix::app {
 
-ProgressDialog::ProgressDialog(QWidget* parent, SerialErrorNotifier& notifier)
-    : QDialog(parent), notifier_(notifier) {
+ProgressDialog::ProgressDialog(QWidget* parent, SerialErrorNotifier& notifier, common::DeviceRoots deviceRoots)
+    : QDialog(parent), notifier_(notifier), deviceRoots_(std::move(deviceRoots)) {
   setWindowTitle(kProgressCaption);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   status_ = new QLabel(kProgressStatus, this);
@@ -44,7 +46,11 @@ JobOutcome ProgressDialog::Run(OperationCode operation, const PortChoice& port, 
   session_ = std::make_unique<ProgressSession>(*this, this, kProgramName);
   // The job posts from its thread; the call runs later on this window's.
   const auto post = [this](ProgressSession::Posted message) { calls_.Post([this, message] { Deliver(message); }); };
-  if (!session_->Start(operation, port, data, sessionTimings, post)) return session_->Outcome();
+  port_ = port;
+  opening_ = true;
+  const bool started = session_->Start(operation, port, data, sessionTimings, post);
+  opening_ = false;
+  if (!started) return session_->Outcome();
   setWindowTitle(OperationCaption(operation));
   if (!session_->Ended()) exec();
   return session_->Outcome();
@@ -119,11 +125,15 @@ bool ProgressDialog::AskStopUpgrade(const std::string& question, const std::stri
 }
 
 void ProgressDialog::ShowSerialError(const std::string& caption, const std::string& systemText) {
-  calls_.Send([this, &caption, &systemText] { notifier_.ShowSerialError(caption, systemText); });
+  calls_.Send([this, &caption, &systemText] {
+    // Only a port the session is opening: the job's later errors are about a
+    // line that did open.
+    notifier_.ShowSerialError(caption, opening_ ? systemText + OpenFailureNote(port_, deviceRoots_) : systemText);
+  });
 }
 
 JobOutcome DialogProgress::Run(OperationCode operation, const OperationData& data) {
-  ProgressDialog dialog(&parent_, notifier_);
+  ProgressDialog dialog(&parent_, notifier_, deviceRoots_);
   // The port number is passed on as the home platform does: COM<n> with n as a signed number.
   const PortChoice port{static_cast<std::int32_t>(port_), {}};
   return dialog.Run(operation, port, data, timings_);

@@ -15,6 +15,7 @@
 
 #include <QDialog>
 
+#include "common/serial_ports.h"
 #include "torvix/app/ui_calls.h"
 #include "torvix/app/window_texts.h"
 #include "torvix/ops/operations.h"
@@ -28,8 +29,10 @@ namespace torvix::app {
 class ProgressDialog : public QDialog, public ProgressView, public SerialErrorNotifier {
   Q_OBJECT
  public:
-  // `notifier` shows the port's error boxes; it outlives the window.
-  ProgressDialog(QWidget* parent, SerialErrorNotifier& notifier);
+  // `notifier` shows the port's error boxes; it outlives the window.  When a
+  // COM port does not open while other serial devices are present under
+  // `deviceRoots`, its box says which device was tried and where to choose another.
+  ProgressDialog(QWidget* parent, SerialErrorNotifier& notifier, common::DeviceRoots deviceRoots = {});
   ~ProgressDialog() override;
 
   // Runs one operation: opens the port and starts the job, shows the window
@@ -62,6 +65,9 @@ class ProgressDialog : public QDialog, public ProgressView, public SerialErrorNo
   QWidget* BoxParent();
 
   SerialErrorNotifier& notifier_;
+  const common::DeviceRoots deviceRoots_;
+  PortChoice port_;
+  bool opening_ = false;  // the session is opening the port (user-interface thread)
   QLabel* status_;
   QProgressBar* bar_;
   QPushButton* cancel_;
@@ -80,8 +86,9 @@ class ProgressDialog : public QDialog, public ProgressView, public SerialErrorNo
 class DialogProgress : public ProgressRunner {
  public:
   // All must outlive the runner.
-  DialogProgress(QWidget& parent, SerialErrorNotifier& notifier, const std::uint32_t& port, const LinkTimings& timings)
-      : parent_(parent), notifier_(notifier), port_(port), timings_(timings) {}
+  DialogProgress(QWidget& parent, SerialErrorNotifier& notifier, const std::uint32_t& port, const LinkTimings& timings,
+                 const common::DeviceRoots& deviceRoots)
+      : parent_(parent), notifier_(notifier), port_(port), timings_(timings), deviceRoots_(deviceRoots) {}
   JobOutcome Run(OperationCode operation, const OperationData& data) override;
 
  private:
@@ -89,6 +96,7 @@ class DialogProgress : public ProgressRunner {
   SerialErrorNotifier& notifier_;
   const std::uint32_t& port_;
   const LinkTimings& timings_;
+  const common::DeviceRoots& deviceRoots_;
 };
 
 }  // namespace torvix::app

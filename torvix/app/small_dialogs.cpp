@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 
 #include "common/build_version.h"
+#include "common/device_map.h"
+#include "torvix/app/device_combo.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/window_texts.h"
 
@@ -52,30 +54,53 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-CommSetupDialog::CommSetupDialog(QWidget* parent, std::uint32_t port) : QDialog(parent) {
+CommSetupDialog::CommSetupDialog(QWidget* parent, std::uint32_t port, const common::DeviceRoots& deviceRoots)
+    : QDialog(parent) {
   MakeFixedDialog(this, kCommSetupCaption);
   auto* group = new QGroupBox(kSelectAPort, this);
   com1_ = new QRadioButton(kCom1, this);
   auto* com2 = new QRadioButton(kCom2, this);
   (port == 1 ? com1_ : com2)->setChecked(true);
+  // Where each name leads now, and the devices present to choose from.
+  const common::DeviceMap map(common::kTorvixSettings, common::SettingsFoldersFromEnvironment(), deviceRoots);
+  const std::vector<common::DeviceChoice> choices =
+      common::DeviceChoices(common::ListSerialPorts(deviceRoots, map.Resolver()));
+  for (int n = 1; n <= 2; ++n) {
+    devices_[n - 1] = new DeviceCombo(this, map.Resolve(n), choices);
+    devices_[n - 1]->setObjectName(QStringLiteral("deviceCOM%1").arg(n));
+  }
   QLabel* icon = IconLabel(this);
   auto* ok = new QPushButton(tr("OK"), this);
   auto* cancel = new QPushButton(tr("Cancel"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  // Choosing a device chooses its port.
+  connect(devices_[0], &QComboBox::activated, com1_, [this] { com1_->setChecked(true); });
+  connect(devices_[1], &QComboBox::activated, com2, [com2] { com2->setChecked(true); });
   constexpr int kIconUnits = 20;  // the icon's box: 32 pixels in the template's font
-  PlaceInDialogUnits(this, {188, 83},
-                     {{group, {7, 7, 174, 49}},
+  // The template's arrangement, widened for the device fields beside the buttons.
+  PlaceInDialogUnits(this, {330, 83},
+                     {{group, {7, 7, 316, 49}},
                       {com1_, {16, 20, 49, 10}},
                       {com2, {16, 39, 42, 10}},
-                      {icon, {147, 22, kIconUnits, kIconUnits}},
-                      {ok, {40, 62, 50, 14}},
-                      {cancel, {106, 62, 50, 14}}});
+                      {devices_[0], {68, 18, 214, 13}},
+                      {devices_[1], {68, 37, 214, 13}},
+                      {icon, {293, 22, kIconUnits, kIconUnits}},
+                      {ok, {106, 62, 50, 14}},
+                      {cancel, {174, 62, 50, 14}}});
   ok->setFocus();
 }
 
 std::uint32_t CommSetupDialog::Port() const { return com1_->isChecked() ? 1 : 2; }
+
+std::vector<std::pair<int, QString>> CommSetupDialog::ChangedDevices() const {
+  std::vector<std::pair<int, QString>> changed;
+  for (int n = 1; n <= 2; ++n) {
+    if (devices_[n - 1]->Changed()) changed.emplace_back(n, devices_[n - 1]->Device());
+  }
+  return changed;
+}
 
 PasswordDialog::PasswordDialog(QWidget* parent) : QDialog(parent) {
   MakeFixedDialog(this, kPasswordCaption);

@@ -5,15 +5,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <QDialog>
 #include <QIcon>
+
+#include "common/serial_ports.h"
 
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 
 namespace torvix::app {
+
+class DeviceCombo;
 
 // The program's icon (an SVG of its own, also installed for the desktop).
 QIcon ProgramIcon();
@@ -25,17 +31,22 @@ class AboutDialog : public QDialog {
   explicit AboutDialog(QWidget* parent);
 };
 
-// "Communication Setup": COM1 or COM2.  Shows COM1 selected for port 1 and
-// COM2 for any other number (0 included).
+// "Communication Setup": COM1 or COM2, and beside each the device it leads
+// to (DeviceCombo), listed from the devices present under `deviceRoots`.
+// Shows COM1 selected for port 1 and COM2 for any other number (0 included).
 class CommSetupDialog : public QDialog {
   Q_OBJECT
  public:
-  CommSetupDialog(QWidget* parent, std::uint32_t port);
+  CommSetupDialog(QWidget* parent, std::uint32_t port, const common::DeviceRoots& deviceRoots = {});
   // After OK: 1 when COM1 is selected, 2 otherwise.
   std::uint32_t Port() const;
+  // After OK: the COM numbers whose device the operator changed, with the
+  // new device (empty: back to the default).
+  std::vector<std::pair<int, QString>> ChangedDevices() const;
 
  private:
   QRadioButton* com1_;
+  DeviceCombo* devices_[2];
 };
 
 // "Password Dialog": one masked line of at most 20 characters, empty each

@@ -40,6 +40,15 @@ inline constexpr const char* kCommSetupCaption = "Communication Setup";
 inline constexpr const char* kSelectAPort = "Select a port";
 inline constexpr const char* kCom1 = "COM1";
 inline constexpr const char* kCom2 = "COM2";
+// The device behind a COM name (%1), beside its button.
+inline constexpr const char* kDeviceFromEnvironment = "Set by the environment variable %1 for this run.";
+// Added to the port's error box when a COM name (%1) did not open at its
+// device (%2) and other serial devices are present.
+inline constexpr const char* kOpenFailureNote =
+    "\n\nTried %1 at %2.\nOther serial devices are present: choose one for %1 with \"Setup Comm\".";
+inline constexpr const char* kOpenFailureNoteEnvironment =
+    "\n\nTried %1 at %2, as the environment variable %1 says.\nOther serial devices are present: set %1 to one "
+    "of them, or unset it and choose one with \"Setup Comm\".";
 
 // The access code.
 inline constexpr const char* kPasswordCaption = "Password Dialog";

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/cli/port_report.h"
+#include "common/device_map.h"
 #include "common/exit_codes.h"
 #include "torvix/link/link_jobs.h"
 #include "torvix/ops/operations.h"
@@ -106,7 +107,8 @@ void AddOfflineCommands(CLI::App& app, int& exitCode, const OfflineCommandSettin
   CLI::App* ports = app.add_subcommand("ports", "List the serial devices present and the COM names that lead to them");
   ports->add_flag("--json", *json, "Print the list as JSON");
   ports->callback([&exitCode, settings, json] {
-    const common::PortListing listing = common::ListSerialPorts(settings.roots);
+    const common::DeviceMap map(common::kTorvixSettings, common::SettingsFoldersFromEnvironment(), settings.roots);
+    const common::PortListing listing = common::ListSerialPorts(settings.roots, map.Resolver());
     const std::string text = *json ? common::cli::PortListingJson(listing) : common::cli::PortListingText(listing);
     std::fputs(text.c_str(), settings.out);
     exitCode = std::fflush(settings.out) == 0 ? common::kExitOk : common::kExitFile;

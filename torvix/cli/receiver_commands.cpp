@@ -13,6 +13,7 @@
 #include "common/cli/events.h"
 #include "common/cli/receivers.h"
 #include "common/exit_codes.h"
+#include "common/device_map.h"
 #include "common/serial_line.h"
 #include "common/trace_file.h"
 #include "torvix/cli/console_ui.h"
@@ -129,8 +130,9 @@ struct Command {
 void AddPortOptions(CLI::App* sub, CommonOptions& options) {
   sub->footer(kReceiverExitCodesHelp);
   auto* port = sub->add_option("--port", options.ports,
-                               "COM port number n: COMn, mapped as the README says (default 1); several: one "
-                               "receiver on each, all at once")
+                               "COM port number n: COMn, which opens $COMn when set, else the device stored "
+                               "with the window's Communication Setup, else /dev/ttyS(n-1) (default 1); several: "
+                               "one receiver on each, all at once")
                    ->check(CLI::Range(1, 256))
                    ->expected(1)
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -154,7 +156,7 @@ std::vector<Receiver> ReceiversOf(const CommonOptions& options) {
   if (receivers.empty() && ports.empty()) ports.push_back(1);
   for (const int n : ports) {
     const std::string name = "COM" + std::to_string(n);
-    receivers.push_back({PortChoice{n, ""}, common::ResolvePortName(name), name});
+    receivers.push_back({PortChoice{n, ""}, common::ResolvePortName(name, common::kTorvixSettings), name});
   }
   for (Receiver& r : receivers) r.oneOfMany = receivers.size() > 1;
   return receivers;

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "common/device_map.h"
 #include "common/permission_hint.h"
 
 namespace torvix {
@@ -34,7 +35,7 @@ void SerialPort::SetCommTimeoutValues(std::uint32_t readInterval, std::uint32_t 
 
 std::string SerialPort::DevicePath() const {
   if (!devicePath_.empty()) return devicePath_;
-  return common::ResolvePortName("COM" + std::to_string(portNumber_));
+  return common::ResolvePortName("COM" + std::to_string(portNumber_), common::kTorvixSettings);
 }
 
 void SerialPort::ShowError() {

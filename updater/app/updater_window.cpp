@@ -25,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include "common/build_version.h"
+#include "common/device_map.h"
+#include "updater/app/device_dialog.h"
 #include "updater/app/help_window.h"
 #include "updater/app/path_label.h"
 #include "updater/transport/file_checks.h"
@@ -263,6 +265,8 @@ void UpdaterWindow::BuildMenus() {
     connect(action, &QAction::triggered, this, [this, n] { SelectPort(n); });
     portActions_[n - 1] = action;
   }
+  ports->addSeparator();
+  connect(ports->addAction(Text("&Устройство…")), &QAction::triggered, this, [this] { ChooseDevice(); });
   serial->addSeparator();
   // The rate is fixed: the submenu only shows it.
   QMenu* rates = serial->addMenu(Text("&Скорость порта"));
@@ -340,6 +344,21 @@ void UpdaterWindow::SelectPort(int number) {
   portActions_[number - 1]->setChecked(true);
   portName_ = QStringLiteral("COM%1").arg(number);
   portField_->setText(portName_);
+  ShowPortDevice();
+}
+
+int UpdaterWindow::PortNumber() const { return common::ComPortNumber(portName_.toStdString()).value_or(1); }
+
+void UpdaterWindow::ShowPortDevice() {
+  portField_->setToolTip(DeviceToolTip(CurrentDevice(PortNumber(), options_.deviceRoots)));
+}
+
+void UpdaterWindow::ChooseDevice() {
+  // Also while an operation runs: as the port, the device counts from the next start.
+  const int number = PortNumber();
+  DeviceDialog dialog(this, number, options_.deviceRoots);
+  if (dialog.exec() == QDialog::Accepted && dialog.Changed()) StoreDevice(number, dialog.Device());
+  ShowPortDevice();
 }
 
 void UpdaterWindow::ApplyModel() {
@@ -421,6 +440,10 @@ void UpdaterWindow::StartWorker() {
   op->port.SetModelToken(kModelToken);
   // What the worker reads from the window when it starts.
   const Job job{SystemPath(fileName_), portName_.toStdString(), kPortBaudRate};
+  // The device as the worker is about to find it, for the field and for a
+  // box should it not open.
+  op->device = CurrentDevice(PortNumber(), options_.deviceRoots);
+  ShowPortDevice();
   UiBridge* bridge = bridge_;
   op->thread = std::thread([this, op, job, bridge] {
     switch (op->host.OperationMode()) {
@@ -473,8 +496,27 @@ void UpdaterWindow::WorkerFinished() {
   if (!operation_) return;
   // The worker's last act was to post this: it is at its end.
   operation_->thread.join();
+  const common::ComMapping device = operation_->device;
+  const QString portFailure = operation_->portFailure;
   operation_.reset();
-  if (closeWhenStopped_) close();
+  if (closeWhenStopped_) {
+    close();
+    return;
+  }
+  // The status lines name the port's settings; when the device may be the
+  // wrong one and others are there, say so and where another is chosen.
+  if (!portFailure.isEmpty()) {
+    const QString advice = PortFailureAdvice(device, portFailure, options_.deviceRoots);
+    if (!advice.isEmpty()) {
+      QMessageBox box(QMessageBox::Warning, Text(kBoxCaption), advice, QMessageBox::Ok, this);
+      box.setTextFormat(Qt::PlainText);
+      box.exec();
+    }
+  }
+}
+
+void UpdaterWindow::NoteFailure(Failure kind, const QString& reason) {
+  if (kind == Failure::kPort && operation_) operation_->portFailure = reason;
 }
 
 void UpdaterWindow::closeEvent(QCloseEvent* event) {

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "common/serial_ports.h"
 #include "updater/app/ui_bridge.h"
 #include "updater/app/window_host.h"
 #include "updater/transport/updater_port.h"
@@ -44,6 +45,8 @@ struct WindowOptions {
   std::chrono::milliseconds timerPeriod{1000};
   // Time-outs of the port (the receivers' values unless a test shortens them).
   PortTimings portTimings;
+  // Where "Устройство…" and a failed open look for the serial devices present.
+  common::DeviceRoots deviceRoots;
 };
 
 class UpdaterWindow : public QMainWindow {
@@ -63,6 +66,7 @@ class UpdaterWindow : public QMainWindow {
   void TakeFile(const QString& path);
   void SelectMode(Mode mode);      // a radio button
   void SelectPort(int number);     // "COM1".."COM4" of the port menu: 1..4
+  void ChooseDevice();             // "Устройство…" of the port menu: the checked port's device
   void TimerTick(TimerId id);      // a tick of a running timer
   void ShowAbout();
   void ShowHelp();                 // F1
@@ -87,6 +91,7 @@ class UpdaterWindow : public QMainWindow {
   void SetProgressPosition(int position);
   void SetSecondsText(const QString& text);
   void ShowBox(const QString& text);
+  void NoteFailure(Failure kind, const QString& reason);
   void StartTimer(TimerId id);
   void StopTimers();
   void WorkerEnded();
@@ -99,6 +104,8 @@ class UpdaterWindow : public QMainWindow {
     UpdaterPort port;
     std::thread thread;
     bool ended = false;  // the worker's common end has reached the window
+    common::ComMapping device;  // where the port name led at the start
+    QString portFailure;        // why the port did not open or take its settings
   };
 
   void BuildControls();
@@ -111,6 +118,9 @@ class UpdaterWindow : public QMainWindow {
   void ShowModeLabel();
   void CheckModeRadio(Mode mode);
   void ShowProgress();
+  // The port field's tool tip: the device the checked port opens.
+  void ShowPortDevice();
+  int PortNumber() const;
 
   const WindowOptions options_;
   SharedFlags flags_;

@@ -44,4 +44,8 @@ void WindowHost::WorkerEnded() {
   bridge_.Call([w = &window_] { w->WorkerEnded(); });
 }
 
+void WindowHost::ReportFailure(Failure kind, const std::string& reason) {
+  bridge_.Call([w = &window_, kind, r = QString::fromStdString(reason)] { w->NoteFailure(kind, r); });
+}
+
 }  // namespace updater::app

@@ -33,6 +33,8 @@ class WindowHost : public WorkerHost {
   void StartTimer(TimerId id) override;
   void StopTimers() override;
   void WorkerEnded() override;
+  // A port failure is kept for the box the window shows at the worker's end.
+  void ReportFailure(Failure kind, const std::string& reason) override;
 
  private:
   UiBridge& bridge_;

@@ -22,6 +22,7 @@
 #include "common/build_version.h"
 #include "common/cli/port_report.h"
 #include "common/cli/receivers.h"
+#include "common/device_map.h"
 #include "common/exit_codes.h"
 #include "common/serial_line.h"
 #include "common/serial_ports.h"
@@ -70,8 +71,9 @@ int main(int argc, char** argv) {
   auto addCommon = [&](CLI::App* sub, bool withBaud) {
     sub->add_option("FILE", file, "Settings (.wdb) or software (.wsw) file")->required();
     auto* portOption = sub->add_option("--port", ports,
-                                       "COM1 to COM4 (COMn is /dev/ttyS(n-1) unless $COMn says otherwise; default "
-                                       "COM1); several: one receiver on each, all at once")
+                                       "COM1 to COM4 (COMn opens $COMn when set, else the device stored with the "
+                                       "window's \"Устройство…\", else /dev/ttyS(n-1); default COM1); several: one "
+                                       "receiver on each, all at once")
                            ->check(CLI::IsMember({"COM1", "COM2", "COM3", "COM4"}, CLI::ignore_case))
                            ->expected(1)
                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -115,7 +117,8 @@ int main(int argc, char** argv) {
   }
 
   if (portsCommand->parsed()) {
-    const common::PortListing listing = common::ListSerialPorts();
+    const common::DeviceMap map(common::kUpdaterSettings);
+    const common::PortListing listing = common::ListSerialPorts({}, map.Resolver());
     const std::string text = json ? common::cli::PortListingJson(listing, kComPortsOffered)
                                   : common::cli::PortListingText(listing, kComPortsOffered);
     std::fputs(text.c_str(), stdout);
@@ -148,7 +151,7 @@ int main(int argc, char** argv) {
     updater::cli::Target target;
     // Only a reception writes a file; every receiver gets its own.
     target.job = {many && mode == Mode::MODE_RECEIVE ? common::cli::WithShortName(file, shortName) : file, name, baud};
-    target.device = common::ResolvePortName(name);
+    target.device = common::ResolvePortName(name, common::kUpdaterSettings);
     if (many) target.prefix = "[" + shortName + "] ";
     if (!trace.empty()) target.trace = many ? common::cli::WithShortName(trace, shortName) : trace;
     targets.push_back(std::move(target));

@@ -5,6 +5,8 @@
 
 #include "updater/transport/packets.h"
 
+#include "common/device_map.h"
+
 namespace updater {
 
 TokenBytes ToTokenBytes(std::string_view text) {
@@ -45,7 +47,7 @@ UpdaterPort::UpdaterPort(PortTimings timings)
     : timings_(timings), model_(ToTokenBytes(kDefaultModelToken)) {}
 
 OpenResult UpdaterPort::Open(const std::string& portName, std::uint32_t baud, const ProfileLimits& limits) {
-  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  if (!line_.Open(common::ResolvePortName(portName, common::kUpdaterSettings))) return OpenResult::kOpenFailed;
   if (!line_.Configure(baud)) return OpenResult::kSettingsRefused;
   baud_ = baud;
   line_.SetReadLimits(limits.read);
@@ -62,7 +64,7 @@ OpenResult UpdaterPort::OpenUpdatePort(const std::string& portName) {
   // The driver's queues (4096 in, 4200 out) are the kernel's own buffers
   // here, and the event mask (received character, carrier change) is what
   // ScanForToken's wait for input stands for.
-  if (!line_.Open(common::ResolvePortName(portName))) return OpenResult::kOpenFailed;
+  if (!line_.Open(common::ResolvePortName(portName, common::kUpdaterSettings))) return OpenResult::kOpenFailed;
   line_.Purge();
   line_.SetReadLimits(timings_.update.read);
   line_.SetWriteLimits(timings_.update.write);
@@ -237,13 +239,13 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
 }
 
 std::string UpdaterPort::FailureText(const std::string& portName) const {
-  const std::string device = common::ResolvePortName(portName);
+  const std::string device = common::ResolvePortName(portName, common::kUpdaterSettings);
   return portName + (device == portName ? "" : " (" + device + ")") + ": " + LastErrorText();
 }
 
 std::string UpdaterPort::AccessHint(const std::string& portName, common::HintLanguage language) const {
   if (line_.LastError() != EACCES) return {};
-  return common::PermissionHint(common::ResolvePortName(portName), language);
+  return common::PermissionHint(common::ResolvePortName(portName, common::kUpdaterSettings), language);
 }
 
 bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received) {

@@ -89,19 +89,21 @@ TEST(PortReport, TextAndJsonSayTheSameAndKeepToTheComNamesOffered) {
   ftdi.comNames = {"COM3", "COM12"};
   listing.devices.push_back(ftdi);
   listing.comPorts = {{"COM1", "/dev/ttyS0", common::ComSource::kDefault, false},
+                      {"COM2", "/dev/ttyACM0", common::ComSource::kStored, true},
                       {"COM3", ftdi.name, common::ComSource::kEnvironment, true},
                       {"COM12", "/dev/ttyUSB0", common::ComSource::kEnvironment, true}};
   EXPECT_EQ(PortListingText(listing, 4),
             "/dev/serial/by-id/usb-FTDI-if00\n    /dev/ttyUSB0, driver ftdi_sio, USB 0403:6001, FTDI; COM3\n\n"
-            "COM1  /dev/ttyS0 (not present)\nCOM3  /dev/serial/by-id/usb-FTDI-if00 ($COM3)\n");
+            "COM1  /dev/ttyS0 (not present)\nCOM2  /dev/ttyACM0 (stored)\nCOM3  /dev/serial/by-id/usb-FTDI-if00 ($COM3)\n");
   const json all = json::parse(PortListingJson(listing));
   EXPECT_EQ(all["devices"][0]["usb"]["vendor"], "0403");
   EXPECT_EQ(all["devices"][0]["com"], json::parse(R"(["COM3","COM12"])"));
-  EXPECT_EQ(all["com_ports"].size(), 3u);
-  EXPECT_EQ(all["com_ports"][1]["source"], "environment");
+  EXPECT_EQ(all["com_ports"].size(), 4u);
+  EXPECT_EQ(all["com_ports"][1]["source"], "stored");
+  EXPECT_EQ(all["com_ports"][2]["source"], "environment");
   const json offered = json::parse(PortListingJson(listing, 4));
   EXPECT_EQ(offered["devices"][0]["com"], json::parse(R"(["COM3"])"));
-  EXPECT_EQ(offered["com_ports"].size(), 2u);
+  EXPECT_EQ(offered["com_ports"].size(), 3u);
   EXPECT_EQ(PortListingText({}), "No serial device found.\n\n");
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -25,6 +26,7 @@
 #include <QTest>
 
 #include "common/build_version.h"
+#include "common/device_map.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "torvix/app/main_dialog.h"
@@ -137,6 +139,11 @@ class WindowTest : public ::testing::Test {
     timings_.limits = torvix::testing::ShortLimits();
     timings_.connectSuccessPause = std::chrono::milliseconds(0);
     StorePort(QStringLiteral("1"));
+    ASSERT_TRUE(WriteStoredDevice(2, QString::fromStdString(TestFolder() + "/com2")));
+    // The serial devices present: none unless a test plugs one in.
+    tree_ = fs::path(TestFolder()) / "tree";
+    fs::create_directories(tree_);
+    deviceRoots_ = {(tree_ / "sys").string(), (tree_ / "dev").string()};
   }
   void TearDown() override {
     EXPECT_TRUE(script_.unexpected.isEmpty()) << script_.unexpected.join("\n").toStdString();
@@ -145,6 +152,7 @@ class WindowTest : public ::testing::Test {
     stop_.store(true);
     if (thread_.joinable()) thread_.join();
     fs::remove_all(work_);
+    fs::remove_all(tree_);
   }
 
   void StartReceiver(emulator::LinkOptions options = {}, bool paced = false) {
@@ -170,7 +178,7 @@ class WindowTest : public ::testing::Test {
 
   MainDialog& OpenWindow() {
     window_.reset();
-    window_ = std::make_unique<MainDialog>(factoryText_, timings_);
+    window_ = std::make_unique<MainDialog>(factoryText_, timings_, deviceRoots_);
     window_->Start();
     window_->show();
     return *window_;
@@ -240,7 +248,36 @@ class WindowTest : public ::testing::Test {
         });
   }
 
+  // A USB adapter as the kernel and udev show one (FTDI, serial A1B2C3), its
+  // by-id name leading to the receiver's line; returns that name.
+  std::string PlugAdapter() {
+    const fs::path usb = tree_ / "sys/devices/pci0000:00/usb1/1-2";
+    for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                                      {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
+      fs::create_directories(usb);
+      WriteFile(usb / name, std::string(value) + "\n");
+    }
+    const fs::path port = usb / "1-2:1.0/ttyUSB0";
+    const fs::path driver = tree_ / "sys/bus/usb-serial/drivers/ftdi_sio";
+    fs::create_directories(driver);
+    fs::create_directories(port);
+    fs::create_directory_symlink(driver, port / "driver");
+    // The line is a pseudo-terminal: the kernel's name of it is what sysfs is asked about.
+    const std::string kernelName = fs::canonical(TestFolder() + "/com1").filename().string();
+    const fs::path tty = port / "tty" / kernelName;
+    fs::create_directories(tty);
+    fs::create_directory_symlink(port, tty / "device");
+    fs::create_directories(tree_ / "sys/class/tty");
+    fs::create_directory_symlink(tty, tree_ / "sys/class/tty" / kernelName);
+    const fs::path byId = tree_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+    fs::create_directories(byId.parent_path());
+    fs::create_symlink(TestFolder() + "/com1", byId);
+    return byId.string();
+  }
+
   fs::path work_;
+  fs::path tree_;
+  common::DeviceRoots deviceRoots_;
   LinkTimings timings_;
   DatabaseFactoryText factoryText_;
   ModalScript script_;
@@ -390,6 +427,81 @@ TEST_F(WindowTest, FailedConnectsShowUnavailable) {
   Click(kSetupCommButton);
   ExpectFields(kUnavailable, kUnavailable, kConnectionFailed);
   EXPECT_EQ(window_->Values().hardwareNumber, 503) << "kept from the connect that worked";
+}
+
+// What the window stores for a device, the command lines read without Qt:
+// texts with blanks, other alphabets and the characters Qt quotes or escapes.
+TEST_F(WindowTest, StoredDevicesAreReadWithoutQtAsQtWroteThem) {
+  for (const QString& device :
+       {QStringLiteral("/tmp/my dir/Приёмник ü"), QStringLiteral(" lead, \"q\" back\\slash;x=y "),
+        QStringLiteral("@at\ttab"), QStringLiteral("a1\x01") + QStringLiteral("5"), QStringLiteral("#[Devices]=😀")}) {
+    ASSERT_TRUE(WriteStoredDevice(3, device));
+    EXPECT_EQ(common::DeviceMap(common::kTorvixSettings).Stored(3), device.toStdString()) << device.toStdString();
+  }
+  ASSERT_TRUE(WriteStoredDevice(3, QString()));
+  EXPECT_EQ(common::DeviceMap(common::kTorvixSettings).Stored(3), std::nullopt);
+  EXPECT_EQ(StoredPortText(), "1") << "the port beside the devices";
+}
+
+TEST_F(WindowTest, SetupChoosesTheDeviceBehindComAndOperationsOpenIt) {
+  StartReceiver();
+  const std::string byId = PlugAdapter();
+  const QString typed = QStringLiteral("/nowhere/ttyUSB7");
+  const auto combo = [](QWidget* w, int n) { return w->findChild<QComboBox*>(QStringLiteral("deviceCOM%1").arg(n)); };
+  const auto expectSetup = [&](const QString& com2Shows, std::function<void(QComboBox*)> choose, bool ok) {
+    script_.Expect([](QWidget* w) { return qobject_cast<CommSetupDialog*>(w) != nullptr; },
+                   [=](QWidget* w) {
+                     // COM1 is the environment's for this run; COM2 leads where it is stored.
+                     EXPECT_FALSE(combo(w, 1)->isEnabled());
+                     EXPECT_EQ(combo(w, 1)->currentText(), QString::fromStdString(TestFolder() + "/com1"));
+                     EXPECT_EQ(combo(w, 2)->currentText(), com2Shows);
+                     // The adapter present, with what sysfs says of it.
+                     EXPECT_EQ(combo(w, 2)->count(), 1);
+                     EXPECT_EQ(combo(w, 2)->itemText(0), QString::fromStdString(byId));
+                     EXPECT_EQ(combo(w, 2)->itemData(0, Qt::ToolTipRole).toString(),
+                               QString::fromStdString(byId) + "\n" +
+                                   QString::fromStdString(fs::canonical(TestFolder() + "/com1").filename().string()) +
+                                   ": FTDI FT232R USB UART A1B2C3 (ftdi_sio, 0403:6001)");
+                     ButtonByText(w, kCom2)->click();
+                     choose(combo(w, 2));
+                     ButtonByText(w, ok ? "OK" : "Cancel")->click();
+                   });
+  };
+  const auto storedCom2 = [] { return common::DeviceMap(common::kTorvixSettings).Resolve(2); };
+  OpenWindow();
+
+  // A device typed that is not there: the port's box names it and where to choose another.
+  expectSetup(QString::fromStdString(TestFolder() + "/com2"), [&](QComboBox* c) { c->setEditText(typed); }, true);
+  script_.ExpectBox(BoxOf(kSerialErrorCaption,
+                          "No such file or directory\n\nTried COM2 at /nowhere/ttyUSB7.\nOther serial devices are "
+                          "present: choose one for COM2 with \"Setup Comm\".",
+                          QMessageBox::Information));
+  script_.ExpectBox(BoxOf(kOpenErrorCaption, kOpenErrorText, QMessageBox::NoIcon));
+  Click(kSetupCommButton);
+  EXPECT_EQ(storedCom2().path, typed.toStdString());
+
+  // The adapter from the list: stored with the port, and the connect reaches the receiver.
+  expectSetup(typed, [](QComboBox* c) { c->setCurrentIndex(0); }, true);
+  Click(kSetupCommButton);
+  EXPECT_EQ(window_->Port(), 2u);
+  EXPECT_EQ(StoredPortText(), "2");
+  EXPECT_EQ(storedCom2().path, byId);
+  EXPECT_EQ(storedCom2().source, common::ComSource::kStored);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+
+  // Cancel keeps the device stored.
+  expectSetup(QString::fromStdString(byId), [&](QComboBox* c) { c->setEditText(typed); }, false);
+  Click(kSetupCommButton);
+  EXPECT_EQ(storedCom2().path, byId);
+  EXPECT_EQ(Received(CODE_IDENTIFY), 1);
+
+  // The next start finds both again.
+  OpenWindow();
+  EXPECT_EQ(window_->Port(), 2u);
+  expectSetup(QString::fromStdString(byId), [](QComboBox*) {}, true);
+  Click(kSetupCommButton);
+  EXPECT_EQ(Received(CODE_IDENTIFY), 2);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
 }
 
 TEST_F(WindowTest, ConnectKeepsTheFullBarForHalfASecondWhileTheWindowGoesOn) {

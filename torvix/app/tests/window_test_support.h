@@ -28,7 +28,8 @@ inline void PrintTo(const QStringList& texts, std::ostream* out) {
 
 namespace torvix::app::testing {
 
-// The folder of this test process: settings in config/, COM1 at com1.
+// The folder of this test process: settings in config/, COM1 at com1 (by the
+// environment), COM2 stored as com2 (never made: a port that does not open).
 const std::string& TestFolder();
 
 // The button of `root` whose text is `text` (mnemonic marks included).

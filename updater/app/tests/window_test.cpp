@@ -8,6 +8,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -33,8 +35,10 @@
 #include <vector>
 
 #include "common/build_version.h"
+#include "common/device_map.h"
 #include "common/pty.h"
 #include "emulator/token/token_receiver.h"
+#include "updater/app/device_dialog.h"
 #include "updater/app/updater_window.h"
 
 namespace updater::app {
@@ -185,13 +189,15 @@ class Gate {
 // device that port COMn names.
 class Receiver {
  public:
+  // Port 0: no variable; the line is found at DevicePath().
   Receiver(int port, emulator::TokenOptions options, bool paced = false)
       : line_(emulator::Line::Options{"", paced}) {
-    ::setenv(("COM" + std::to_string(port)).c_str(), line_.DevicePath().c_str(), 1);
+    if (port > 0) ::setenv(("COM" + std::to_string(port)).c_str(), line_.DevicePath().c_str(), 1);
     receiver_ = std::make_unique<emulator::TokenReceiver>(line_, std::move(options));
     thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
   }
   ~Receiver() { Finish(true); }
+  std::string DevicePath() const { return line_.DevicePath(); }
   const emulator::TokenSession& Finish(bool stop = false) {
     if (stop) receiver_->Stop();
     if (thread_.joinable()) thread_.join();
@@ -275,12 +281,57 @@ bool ShowActive(UpdaterWindow& window) {
 
 QString StripAmpersand(QString text) { return text.remove(QLatin1Char('&')); }
 
+// A USB adapter under `root` (sys/ and dev/) as the kernel and udev show one
+// (FTDI, serial A1B2C3), its by-id name leading to `line`; returns that name.
+std::string PlugAdapter(const std::filesystem::path& root, const std::string& line) {
+  namespace fs = std::filesystem;
+  const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-2";
+  fs::create_directories(usb);
+  for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                                    {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
+    std::ofstream(usb / name) << value << "\n";
+  }
+  const fs::path port = usb / "1-2:1.0/ttyUSB0";
+  const fs::path driver = root / "sys/bus/usb-serial/drivers/ftdi_sio";
+  fs::create_directories(driver);
+  fs::create_directories(port);
+  fs::create_directory_symlink(driver, port / "driver");
+  // The line is a pseudo-terminal: the kernel's name of it is what sysfs is asked about.
+  const std::string kernelName = fs::canonical(line).filename().string();
+  const fs::path tty = port / "tty" / kernelName;
+  fs::create_directories(tty);
+  fs::create_directory_symlink(port, tty / "device");
+  fs::create_directories(root / "sys/class/tty");
+  fs::create_directory_symlink(tty, root / "sys/class/tty" / kernelName);
+  const fs::path byId = root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  fs::create_directories(byId.parent_path());
+  fs::create_symlink(line, byId);
+  return byId.string();
+}
+
+// Answers the next "Устройство…" dialog with `act` once it is open.
+void AnswerDeviceDialog(std::function<void(QDialog*)> act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    auto* dialog = qobject_cast<DeviceDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    act(dialog);
+    // A check that failed left it open: the test goes on to report it.
+    if (dialog->isVisible()) dialog->reject();
+  });
+  timer->start(2);
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The settings of this process, out of the user's.
+  void initTestCase() { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); }
   void init() { dir_ = std::make_unique<QTemporaryDir>(); }
   void cleanup() { dir_.reset(); }
 
@@ -295,10 +346,12 @@ class WindowTest : public QObject {
   void receiveFromWindow();
   void updateFromWindowBeforeAnySend();
   void stopCutsShortUpdateWaitAndWindowOutlivesNoWorker();
+  void deviceChosenInTheWindowIsKeptAndOpened();
 
  private:
   QString Path(const QString& name) const { return dir_->filePath(name); }
   std::unique_ptr<QTemporaryDir> dir_;
+  QTemporaryDir config_;
 };
 
 void WindowTest::fileChoice_data() {
@@ -661,6 +714,92 @@ void WindowTest::stopCutsShortUpdateWaitAndWindowOutlivesNoWorker() {
   window->StartOperation();
   QVERIFY(WaitFor([&] { return Lines(*window).contains(QStringLiteral("Подключение..")); }));
   window.reset();
+}
+
+void WindowTest::deviceChosenInTheWindowIsKeptAndOpened() {
+  namespace fs = std::filesystem;
+  ::unsetenv("COM4");
+  const common::DeviceRoots roots{Path("sys").toStdString(), Path("dev").toStdString()};
+  emulator::TokenOptions options;
+  options.role = emulator::TokenRole::kServeSettings;
+  options.image = Pattern(200000 + 512, 4);
+  Receiver receiver(0, options);  // COM4 leads where the window says
+  const QString byId = QString::fromStdString(PlugAdapter(dir_->path().toStdString(), receiver.DevicePath()));
+  const QString kernelName = QString::fromStdString(fs::canonical(receiver.DevicePath()).filename().string());
+  const QString missing = QStringLiteral("/nowhere/ttyUSB7");
+  WindowOptions windowOptions = TestOptions();
+  windowOptions.deviceRoots = roots;
+  const auto stored = [] { return common::DeviceMap(common::kUpdaterSettings).Resolve(4); };
+  const auto toolTip = [](const UpdaterWindow& w) { return Find<QLabel>(w, "portField")->toolTip(); };
+  const auto deviceItem = [](const UpdaterWindow& w) {
+    for (QAction* action : w.findChildren<QAction*>()) {
+      if (action->text() == QStringLiteral("&Устройство…")) return action;
+    }
+    qFatal("no device item");
+  };
+  // The dialog for COM4 shows `shown`, lists the adapter with what sysfs
+  // says, and is answered with `choose` and OK or Cancel.
+  const auto answer = [&](const QString& shown, std::function<void(QComboBox*)> choose, bool ok) {
+    AnswerDeviceDialog([=](QDialog* dialog) {
+      QCOMPARE(dialog->windowTitle(), QStringLiteral("Устройство"));
+      QVERIFY(dialog->findChild<QLabel*>()->text() == QStringLiteral("Устройство для COM4:"));
+      auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("device"));
+      QCOMPARE(combo->currentText(), shown);
+      QCOMPARE(combo->count(), 1);
+      QCOMPARE(combo->itemText(0), byId);
+      QCOMPARE(combo->itemData(0, Qt::ToolTipRole).toString(),
+               byId + "\n" + kernelName + ": FTDI FT232R USB UART A1B2C3 (ftdi_sio, 0403:6001)");
+      choose(combo);
+      dialog->findChild<QDialogButtonBox*>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+  };
+
+  BoxAnswerer answerer;
+  {
+    UpdaterWindow window(windowOptions);
+    window.SelectPort(4);
+    QCOMPARE(toolTip(window), QStringLiteral("Устройство: ") + Path("dev/ttyS3"));
+    // The adapter from the list: kept, and the field names it.
+    answer(Path("dev/ttyS3"), [](QComboBox* c) { c->setCurrentIndex(0); }, true);
+    deviceItem(window)->trigger();
+    QCOMPARE(QString::fromStdString(stored().path), byId);
+    QCOMPARE(toolTip(window), QStringLiteral("Устройство: ") + byId);
+    // Cancel keeps it.
+    answer(byId, [&](QComboBox* c) { c->setEditText(missing); }, false);
+    deviceItem(window)->trigger();
+    QCOMPARE(QString::fromStdString(stored().path), byId);
+    // A variable of the environment wins, and the field says so.
+    ::setenv("COM4", "/dev/ttyACM3", 1);
+    window.SelectPort(4);
+    QCOMPARE(toolTip(window), QStringLiteral("Устройство: /dev/ttyACM3 (переменная окружения COM4)"));
+    ::unsetenv("COM4");
+  }
+
+  // The next start opens it.
+  UpdaterWindow window(windowOptions);
+  window.SelectPort(4);
+  QCOMPARE(toolTip(window), QStringLiteral("Устройство: ") + byId);
+  window.SelectMode(Mode::MODE_RECEIVE);
+  window.TakeFile(Path("r.wdb"));
+  window.StartOperation();
+  QVERIFY(WaitForEnd(window));
+  QVERIFY(receiver.Finish().completed);
+  QVERIFY(ReadFile(Path("r.wdb")) == options.image);
+
+  // A device that is not there, with the adapter present: after the status
+  // lines a box names the device tried and where to choose another.
+  answer(byId, [&](QComboBox* c) { c->setEditText(missing); }, true);
+  deviceItem(window)->trigger();
+  answerer.seen.clear();
+  window.StartOperation();
+  QVERIFY(WaitForEnd(window));
+  QVERIFY(Lines(window).contains(QStringLiteral("Проверьте не занят ли COM Порт ")));
+  QCOMPARE(answerer.Texts(),
+           QStringList{QStringLiteral("COM4 (/nowhere/ttyUSB7): No such file or directory\n\nЕсть другие "
+                                      "последовательные устройства: выберите одно для COM4 в меню «Последовательный "
+                                      "порт» > «COM Порт» > «Устройство…».")});
+  QCOMPARE(answerer.seen.back().caption, QStringLiteral("Updater"));
+  QCOMPARE(answerer.seen.back().icon, QMessageBox::Warning);
 }
 
 }  // namespace updater::app
