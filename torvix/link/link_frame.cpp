@@ -72,10 +72,30 @@ bool CheckFrameCrc(const std::uint8_t* frame) {
   return sent == common::Crc32(frame + kFrameHeaderSize, l - kFrameCrcSize);
 }
 
+namespace {
+
+class PortSource : public FrameSource {
+ public:
+  explicit PortSource(SerialPort& port) : port_(port) {}
+  bool Read(std::uint8_t* buffer, std::uint32_t count) override {
+    std::uint32_t received = 0;
+    return port_.Read(buffer, count, received);
+  }
+
+ private:
+  SerialPort& port_;
+};
+
+}  // namespace
+
 int ReceiveFrame(SerialPort& port, std::uint8_t* payload, std::uint32_t* length) {
+  PortSource source(port);
+  return ReceiveFrameFrom(source, payload, length);
+}
+
+int ReceiveFrameFrom(FrameSource& source, std::uint8_t* payload, std::uint32_t* length) {
   std::array<std::uint8_t, kFrameBufferSize> frame;
-  std::uint32_t received = 0;
-  if (!port.Read(frame.data(), kFrameHeaderSize, received)) return RECV_TIMEOUT;
+  if (!source.Read(frame.data(), kFrameHeaderSize)) return RECV_TIMEOUT;
   if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), frame.begin())) return RECV_BAD_MARKER;
   const int code = (frame[kCodeOffset] << 8) | frame[kCodeOffset + 1];
   if (code != CODE_DATA) return code;
@@ -84,7 +104,7 @@ int ReceiveFrame(SerialPort& port, std::uint8_t* payload, std::uint32_t* length)
   // intact frame: refuse it before reading on.
   const std::uint32_t bodyLength = (static_cast<std::uint32_t>(frame[kLengthOffset]) << 8) | frame[kLengthOffset + 1];
   if (bodyLength < kMinLengthField || bodyLength > kMaxFrameBody) return RECV_DAMAGED;
-  if (!port.Read(frame.data() + kFrameHeaderSize, bodyLength, received)) return RECV_TIMEOUT;
+  if (!source.Read(frame.data() + kFrameHeaderSize, bodyLength)) return RECV_TIMEOUT;
   if (!CheckFrameCrc(frame.data())) return RECV_DAMAGED;
   const std::uint32_t payloadLength = bodyLength - static_cast<std::uint32_t>(kFrameCrcSize);
   if (payload != nullptr) std::memcpy(payload, frame.data() + kFrameHeaderSize, payloadLength);
