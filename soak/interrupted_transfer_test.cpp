@@ -89,8 +89,8 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  bool Running() const { return pid_ > 0 && !ended_; }
-  void Signal(int sig) const {
+  bool Running() { return pid_ > 0 && !Reap(); }
+  void Signal(int sig) {
     if (Running()) ::kill(pid_, sig);
   }
   // Waits for the end; false when it did not come within `limit`.
@@ -101,8 +101,9 @@ class Process {
   int ExitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
 
  private:
+  // True once the process has ended (and been reaped).
   bool Reap() {
-    if (!Running()) return true;
+    if (pid_ <= 0 || ended_) return true;
     if (::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
     return ended_;
   }

@@ -58,11 +58,14 @@ int SendCommand(SerialPort& port, std::uint16_t code);
 // kMaxPayload does not fit the length field and is not sent at all.
 int SendData(SerialPort& port, const std::uint8_t* payload, std::size_t n);
 
-// Where ReceiveFrameFrom takes its bytes: the port, or bytes held in memory.
+// Where ReceiveFrameFrom takes its bytes: the port, or bytes held in memory
+// (tests, fuzzing).
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
-  // Reads exactly `count` bytes into `buffer`; false when fewer came.
+  // Reads exactly `count` bytes into `buffer`; false when fewer came (those
+  // that did are consumed all the same, as on a port).  Blocks as the source
+  // does; called on the thread that receives.
   virtual bool Read(std::uint8_t* buffer, std::uint32_t count) = 0;
 };
 
