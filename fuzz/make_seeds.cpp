@@ -139,5 +139,7 @@ int main(int argc, char** argv) {
   Bytes software = Bytes{1} + Of(updater::EncodeRecordAnnounce(5));
   software = software + Bytes{0x5A, 0x5A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5} + Bytes(9, 0x44);
   Write("emulator_input", "software", software);
+  // A record longer than any tool's record buffer: refused, not read.
+  Write("emulator_input", "software-oversized", Bytes{1} + Of(updater::EncodeRecordAnnounce(65521)));
   return 0;
 }
