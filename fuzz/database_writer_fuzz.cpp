@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
@@ -48,8 +49,8 @@ class DosTextCheck : public std::streambuf {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace torvix;
   static auto* image = new DatabaseImage;
-  std::fill(image->Data(), image->Data() + DatabaseImage::kSize, 0);
-  std::copy_n(data, std::min(size, DatabaseImage::kSize), image->Data());
+  std::memset(image->Data(), 0, DatabaseImage::kSize);
+  if (size != 0) std::memcpy(image->Data(), data, std::min(size, DatabaseImage::kSize));
   DosTextCheck check;
   std::ostream out(&check);
   const int result = WriteFactoryText(out, *image);

@@ -5,6 +5,7 @@
 // transponder of no satellite, which is not printed, cannot be read back.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -47,7 +48,7 @@ bool HasServiceOnUnprintedTransponder(const DatabaseImage& image) {
 // Two images for the whole run, emptied before each use.
 DatabaseImage& EmptyImage(int which) {
   static DatabaseImage* images[2] = {new DatabaseImage, new DatabaseImage};
-  std::fill(images[which]->Data(), images[which]->Data() + DatabaseImage::kSize, 0);
+  std::memset(images[which]->Data(), 0, DatabaseImage::kSize);
   return *images[which];
 }
 

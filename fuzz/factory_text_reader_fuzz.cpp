@@ -4,6 +4,7 @@
 // is one line.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <string_view>
 
@@ -19,7 +20,7 @@ using namespace torvix;
 // One image for the whole run, emptied before each use.
 DatabaseImage& EmptyImage() {
   static auto* image = new DatabaseImage;
-  std::fill(image->Data(), image->Data() + DatabaseImage::kSize, 0);
+  std::memset(image->Data(), 0, DatabaseImage::kSize);
   return *image;
 }
 
