@@ -30,7 +30,7 @@ void CheckWholeFile(std::string_view bytes) {
   DosTextSource text(raw);
   FactoryTextReader reader;
   const int code = reader.Read(text, *image);
-  FUZZ_CHECK(code >= FT_OK && code <= FT_TRANSPONDER_AFTER_PROGRAM);
+  FUZZ_CHECK(code >= FT_OK && code <= FT_KEYWORD_AFTER_RECORDS);
   FUZZ_CHECK(reader.Message().empty() == (code == FT_OK));
   FUZZ_CHECK(reader.Message().size() < kLineBufferSize);
   if (code != FT_OK) return;
