@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, then builds and runs the suite
 # twice, once as a normal build and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer (halting on the first error).
+# UndefinedBehaviorSanitizer (halting on the first error), and then runs every
+# fuzz target for a few seconds (a clang build of the readers and the
+# targets only).  ThreadSanitizer has its own script, scripts/tsan.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +26,7 @@ echo "== normal build =="
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON
+echo "== fuzz targets, a short run each =="
+cmake -S . -B build/fuzz -G Ninja -DRT_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake --build build/fuzz --target fuzzers --parallel "$jobs"
+ctest --test-dir build/fuzz -L fuzz --output-on-failure --parallel "$jobs" --timeout 120

@@ -84,31 +84,41 @@ bool LinkReceiver::AwaitInput(int timeoutMs) {
   }
 }
 
-LinkReceiver::Frame LinkReceiver::ReadFrame(int timeoutMs) {
-  Frame frame;
-  if (!AwaitInput(timeoutMs)) return frame;
-  // The tool writes a frame in one piece: once it has begun, the rest follows.
-  const std::vector<std::uint8_t> header = line_.Receive(kFrameHeaderSize, kFrameRestMs);
+ToolFrame ParseToolFrame(const std::vector<std::uint8_t>& header,
+                         const std::function<std::vector<std::uint8_t>(std::size_t)>& receiveBody) {
+  ToolFrame frame;
   if (header.size() < kFrameHeaderSize) return frame;
   if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), header.begin())) {
+    frame.badMarker = true;
+    return frame;
+  }
+  frame.code = (header[8] << 8) | header[9];
+  if (frame.code != CODE_DATA) return frame;
+  const std::size_t length = (static_cast<std::size_t>(header[10] & 0x0F) << 8) | header[11];
+  const std::vector<std::uint8_t> body = receiveBody(length);
+  if (length < kFrameCrcSize || body.size() < length) {
+    frame.code = -1;
+    return frame;
+  }
+  frame.payload.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(length - kFrameCrcSize));
+  const std::uint8_t* crc = body.data() + length - kFrameCrcSize;
+  const std::uint32_t sent = (static_cast<std::uint32_t>(crc[0]) << 24) | (crc[1] << 16) | (crc[2] << 8) | crc[3];
+  frame.damaged = length > kFrameCrcSize && sent != common::Crc32(frame.payload.data(), frame.payload.size());
+  return frame;
+}
+
+LinkReceiver::Frame LinkReceiver::ReadFrame(int timeoutMs) {
+  if (!AwaitInput(timeoutMs)) return Frame{};
+  // The tool writes a frame in one piece: once it has begun, the rest follows.
+  const std::vector<std::uint8_t> header = line_.Receive(kFrameHeaderSize, kFrameRestMs);
+  Frame frame = ParseToolFrame(header, [this](std::size_t n) { return line_.Receive(n, kFrameRestMs); });
+  if (frame.badMarker) {
     // Out of step with the tool: drop what is waiting and start afresh.
     line_.Pty().ReadAvailable();
     Log("frame without marker ignored");
     return frame;
   }
-  frame.code = (header[8] << 8) | header[9];
-  if (frame.code == CODE_DATA) {
-    const std::size_t length = (static_cast<std::size_t>(header[10] & 0x0F) << 8) | header[11];
-    const std::vector<std::uint8_t> body = line_.Receive(length, kFrameRestMs);
-    if (length < kFrameCrcSize || body.size() < length) {
-      frame.code = -1;
-      return frame;
-    }
-    frame.payload.assign(body.begin(), body.end() - kFrameCrcSize);
-    const std::uint8_t* crc = body.data() + length - kFrameCrcSize;
-    const std::uint32_t sent = (static_cast<std::uint32_t>(crc[0]) << 24) | (crc[1] << 16) | (crc[2] << 8) | crc[3];
-    frame.damaged = length > kFrameCrcSize && sent != common::Crc32(frame.payload.data(), frame.payload.size());
-  }
+  if (frame.code < 0) return frame;
   {
     std::lock_guard lock(mutex_);
     codes_.push_back(frame.code);

@@ -51,6 +51,20 @@ struct LinkOptions {
   std::function<void(const std::string&)> log;  // one line per event; may be empty
 };
 
+// What the receiver makes of one frame from the tool.
+struct ToolFrame {
+  int code = -1;     // -1: no frame (time-out, bad marker, line gone, body cut short)
+  bool badMarker = false;
+  bool damaged = false;
+  std::vector<std::uint8_t> payload;
+};
+
+// Parses a frame from its header (12 bytes expected; fewer give no frame);
+// a data frame's body, as many bytes as its 12-bit length field says, comes
+// from `receiveBody(n)`, which delivers at most n bytes.  Any bytes are safe.
+ToolFrame ParseToolFrame(const std::vector<std::uint8_t>& header,
+                         const std::function<std::vector<std::uint8_t>(std::size_t)>& receiveBody);
+
 class LinkReceiver {
  public:
   LinkReceiver(Line& line, LinkOptions options);
@@ -71,11 +85,7 @@ class LinkReceiver {
   int CompletedUploads() const;
 
  private:
-  struct Frame {
-    int code = -1;     // -1: no frame (time-out, bad marker, line gone)
-    bool damaged = false;
-    std::vector<std::uint8_t> payload;
-  };
+  using Frame = ToolFrame;
 
   // Waits up to `timeoutMs` for a frame to begin (false also on stop or a
   // vanished line), in short slices so that a stop is noticed.

@@ -45,6 +45,34 @@ void AppendCrcOfTen(std::vector<std::uint8_t>& v) { Put32(v, common::Crc32(v.dat
 
 }  // namespace
 
+std::optional<ToolSettingsHeader> ParseToolSettingsHeader(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < kSettingsHeader || bytes[0] != 0x55 || bytes[1] != 0x55 || !CrcOfTenHolds(bytes.data())) {
+    return std::nullopt;
+  }
+  return ToolSettingsHeader{Be16(&bytes[4]), Be32(&bytes[6])};
+}
+
+std::optional<ToolBlockHeader> ParseToolBlockHeader(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < kBlockHeader || bytes[0] != 0xAA || bytes[1] != 0xAA || !CrcOfTenHolds(bytes.data())) {
+    return std::nullopt;
+  }
+  return ToolBlockHeader{Be16(&bytes[2]), Be32(&bytes[4]), Be16(&bytes[8]), Be32(&bytes[14])};
+}
+
+std::optional<std::uint32_t> ParseToolRecordAnnouncement(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < kAnnounceRest + 1 || bytes[0] != 0x02 || bytes[9] != 0 || !CrcOfTenHolds(bytes.data())) {
+    return std::nullopt;
+  }
+  const std::uint32_t length = Be32(&bytes[1]);
+  if (Be32(&bytes[5]) != ~length || length > kLargestRecordPayload) return std::nullopt;
+  return length;
+}
+
+bool IsToolRecord(const std::vector<std::uint8_t>& bytes, std::uint32_t length) {
+  return bytes.size() == std::size_t{length} + kRecordOverhead && bytes[0] == 0x5A && bytes[1] == 0x5A &&
+         Be32(&bytes[8]) == length;
+}
+
 TokenReceiver::TokenReceiver(Line& line, TokenOptions options) : line_(line), options_(std::move(options)) {}
 
 std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
@@ -177,7 +205,8 @@ void TokenReceiver::AcceptSettings(TokenSession& session) {
   }
   Send("2NXT3");
   if (!ReadExact(kSettingsHeader, bytes, session)) return;
-  if (bytes[0] != 0x55 || bytes[1] != 0x55 || !CrcOfTenHolds(bytes.data())) {
+  const auto header = ParseToolSettingsHeader(bytes);
+  if (!header) {
     session.error = "bad settings header";
     return;
   }
@@ -185,8 +214,8 @@ void TokenReceiver::AcceptSettings(TokenSession& session) {
     session.error = "header left unacknowledged";
     return;
   }
-  session.headerBlockCount = Be16(&bytes[4]);
-  session.headerImageSize = Be32(&bytes[6]);
+  session.headerBlockCount = header->blockCount;
+  session.headerImageSize = header->imageSize;
   Send("2ACK3");
   if (!ReadToken(token, session) || token != "2NXT3") return;
   for (std::uint32_t i = 0; i < session.headerBlockCount; ++i) {
@@ -203,13 +232,14 @@ void TokenReceiver::AcceptSettings(TokenSession& session) {
     std::vector<std::uint8_t> rest;
     if (!ReadExact(kBlockHeader - 2, rest, session)) return;
     bytes.insert(bytes.end(), rest.begin(), rest.end());
-    if (!CrcOfTenHolds(bytes.data()) || Be16(&bytes[2]) != i) {
+    const auto block = ParseToolBlockHeader(bytes);
+    if (!block || block->index != i) {
       session.error = "bad block header";
       return;
     }
-    const std::uint16_t length = Be16(&bytes[8]);
-    const std::uint32_t dataCrc = Be32(&bytes[14]);
-    session.blockAddresses.push_back(Be32(&bytes[4]));
+    const std::uint16_t length = block->length;
+    const std::uint32_t dataCrc = block->dataCrc;
+    session.blockAddresses.push_back(block->address);
     if (length > kBlock) {
       session.error = "block too long";
       return;
@@ -349,15 +379,16 @@ void TokenReceiver::AcceptSoftware(TokenSession& session) {
       return;
     }
     announce.insert(announce.begin(), bytes[0]);
-    const std::uint32_t length = Be32(&announce[1]);
-    if (!CrcOfTenHolds(announce.data()) || Be32(&announce[5]) != ~length || announce[9] != 0) {
+    const auto announced = ParseToolRecordAnnouncement(announce);
+    if (!announced) {
       session.error = "bad record announcement";
       return;
     }
+    const std::uint32_t length = *announced;
     Send("2ACK3");
     if (!ReadToken(token, session) || token != "2NXT3") return;
     if (!ReadExact(length + kRecordOverhead, bytes, session)) return;
-    if (bytes[0] != 0x5A || bytes[1] != 0x5A || Be32(&bytes[8]) != length) {
+    if (!IsToolRecord(bytes, length)) {
       session.error = "bad record";
       return;
     }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,33 @@ struct TokenSession {
   int finalTokens = 0;                        // serving settings: "2DVD3" received
   bool closingWord = false;                   // accepting software: "2DIS3" after the last stage
 };
+
+// How the receiver reads the packets the tool sends.  Any bytes are safe
+// input: each function looks only at the bytes it is given.
+struct ToolSettingsHeader {
+  std::uint16_t blockCount = 0;
+  std::uint32_t imageSize = 0;
+};
+// 14 bytes: 0x55 0x55, kind, version, block count, image size, CRC of the first ten.
+std::optional<ToolSettingsHeader> ParseToolSettingsHeader(const std::vector<std::uint8_t>& bytes);
+struct ToolBlockHeader {
+  std::uint16_t index = 0;
+  std::uint32_t address = 0;
+  std::uint16_t length = 0;
+  std::uint32_t dataCrc = 0;
+};
+// 18 bytes: 0xAA 0xAA, index, address, length, CRC of the first ten, CRC of the data.
+std::optional<ToolBlockHeader> ParseToolBlockHeader(const std::vector<std::uint8_t>& bytes);
+// The largest record payload a tool can send: its record buffer of 65536
+// bytes less the record's header and trailer.
+inline constexpr std::uint32_t kLargestRecordPayload = 65536 - 16;
+// 14 bytes: 0x02, length L, its complement, 0x00, CRC of the first ten.  The
+// length of a well-formed announcement, none otherwise or when L is beyond
+// kLargestRecordPayload.
+std::optional<std::uint32_t> ParseToolRecordAnnouncement(const std::vector<std::uint8_t>& bytes);
+// Whether `bytes` (L + 16 of them) are a record of payload length L: 0x5A
+// 0x5A and L in its length field.
+bool IsToolRecord(const std::vector<std::uint8_t>& bytes, std::uint32_t length);
 
 class TokenReceiver {
  public:

@@ -98,8 +98,7 @@ class ReaderRun {
       case 'b':
       case 'K':
       case 'k':
-        KeywordLine(fromTag);
-        return FT_OK;
+        return KeywordLine(fromTag);
       case 'S':
       case 's':
         return SatelliteLine(fromTag);
@@ -146,14 +145,22 @@ class ReaderRun {
     return FT_OK;
   }
 
-  void KeywordLine(std::string_view line) {
+  int KeywordLine(std::string_view line) {
     TextScanner scanner(line);
     std::string token;
     if (scanner.Word(token) && AsciiLower(token) == kKvrsKeyword) {
+      // Records already stored have the basic layout's sizes: read under the
+      // KVRS layout they would be garbage in the image sent to a receiver.
+      if (layoutFlag_ == 0 && context_.satelliteCount + context_.transponderCount + context_.serviceCount > 0) {
+        return Fail(FT_KEYWORD_AFTER_RECORDS,
+                    " * Error : line %d. KVRS keyword after satellite, transponder or program information.",
+                    lineNumber_);
+      }
       layoutFlag_ = 1;
       formatNumber_ = kFormatKvrs;
     }
     decoders_ = layoutFlag_ ? &kKvrsDecoders : &kBasicDecoders;
+    return FT_OK;
   }
 
   int SatelliteLine(std::string_view line) {

@@ -5,8 +5,9 @@
 // is its tag: "#" and blank lines are comments, A is the default switch line
 // (basic layout) or an antenna line (KVRS layout), B/K a keyword line (the
 // word KVRS selects the KVRS layout for the rest of the file), S satellite,
-// T transponder, R/V service.  Every error stops the reader at once with a
-// result code and a message naming the line.
+// T transponder, R/V service; the keyword belongs before the first record
+// line.  Every error stops the reader at once with a result code and a
+// message naming the line.
 //
 // The reader writes records from the start of each table and, only when the
 // whole file is accepted, the header; it never clears the image first, so a
@@ -34,6 +35,10 @@ inline constexpr int FT_BAD_SWITCH = 6;                 // default switch line r
 inline constexpr int FT_SWITCH_AFTER_PROGRAM = 7;       // default switch line after a service line
 inline constexpr int FT_SATELLITE_AFTER_PROGRAM = 8;    // satellite (KVRS: antenna) line after a service line
 inline constexpr int FT_TRANSPONDER_AFTER_PROGRAM = 9;  // transponder line after a service line
+// The KVRS keyword after a satellite, transponder or service line: the
+// records stored before it have the basic layout's sizes, and the image would
+// mix both layouts.
+inline constexpr int FT_KEYWORD_AFTER_RECORDS = 10;
 
 // Size of the reader's line buffer; a line may hold two characters less
 // (room for the line feed and the terminating NUL).

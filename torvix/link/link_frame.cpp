@@ -20,8 +20,8 @@ void PutBigEndian16(std::uint8_t* at, std::uint16_t value) {
 
 // Notes `n` bytes of a frame sent or received in the port's trace, if any;
 // returns `result`.
-int Note(SerialPort& port, common::WireDirection direction, int result, const std::uint8_t* frame, std::size_t n) {
-  common::WireTrace* trace = port.Trace();
+int Note(common::WireTrace* trace, common::WireDirection direction, int result, const std::uint8_t* frame,
+         std::size_t n) {
   if (trace == nullptr) return result;
   std::string name;
   switch (result) {
@@ -91,7 +91,7 @@ int SendCommand(SerialPort& port, std::uint16_t code) {
   const auto frame = BuildCommandFrame(code);
   std::uint32_t written = 0;
   port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), written);
-  Note(port, common::WireDirection::kSent, code, frame.data(), written);
+  Note(port.Trace(), common::WireDirection::kSent, code, frame.data(), written);
   return 0;
 }
 
@@ -100,7 +100,7 @@ int SendData(SerialPort& port, const std::uint8_t* payload, std::size_t n) {
   const auto frame = BuildDataFrame(payload, n);
   std::uint32_t written = 0;
   port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), written);
-  Note(port, common::WireDirection::kSent, CODE_DATA, frame.data(), written);
+  Note(port.Trace(), common::WireDirection::kSent, CODE_DATA, frame.data(), written);
   return 0;
 }
 
@@ -111,31 +111,53 @@ bool CheckFrameCrc(const std::uint8_t* frame) {
   return sent == common::Crc32(frame + kFrameHeaderSize, l - kFrameCrcSize);
 }
 
+namespace {
+
+class PortSource : public FrameSource {
+ public:
+  explicit PortSource(SerialPort& port) : port_(port) {}
+  bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) override {
+    return port_.Read(buffer, count, received);
+  }
+  common::WireTrace* Trace() override { return port_.Trace(); }
+
+ private:
+  SerialPort& port_;
+};
+
+}  // namespace
+
 int ReceiveFrame(SerialPort& port, std::uint8_t* payload, std::uint32_t* length) {
+  PortSource source(port);
+  return ReceiveFrameFrom(source, payload, length);
+}
+
+int ReceiveFrameFrom(FrameSource& source, std::uint8_t* payload, std::uint32_t* length) {
   std::array<std::uint8_t, kFrameBufferSize> frame;
   std::uint32_t received = 0;
   constexpr auto kIn = common::WireDirection::kReceived;
-  if (!port.Read(frame.data(), kFrameHeaderSize, received)) return Note(port, kIn, RECV_TIMEOUT, frame.data(), received);
+  common::WireTrace* const trace = source.Trace();
+  if (!source.Read(frame.data(), kFrameHeaderSize, received)) return Note(trace, kIn, RECV_TIMEOUT, frame.data(), received);
   if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), frame.begin())) {
-    return Note(port, kIn, RECV_BAD_MARKER, frame.data(), received);
+    return Note(trace, kIn, RECV_BAD_MARKER, frame.data(), received);
   }
   const int code = (frame[kCodeOffset] << 8) | frame[kCodeOffset + 1];
-  if (code != CODE_DATA) return Note(port, kIn, code, frame.data(), received);
+  if (code != CODE_DATA) return Note(trace, kIn, code, frame.data(), received);
   // All 16 bits of the length decide how much follows.  A value the frame
   // buffer cannot hold, or too small to hold the CRC, cannot come from an
   // intact frame: refuse it before reading on.
   const std::uint32_t bodyLength = (static_cast<std::uint32_t>(frame[kLengthOffset]) << 8) | frame[kLengthOffset + 1];
   if (bodyLength < kMinLengthField || bodyLength > kMaxFrameBody) {
-    return Note(port, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize);
+    return Note(trace, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize);
   }
-  if (!port.Read(frame.data() + kFrameHeaderSize, bodyLength, received)) {
-    return Note(port, kIn, RECV_TIMEOUT, frame.data(), kFrameHeaderSize + received);
+  if (!source.Read(frame.data() + kFrameHeaderSize, bodyLength, received)) {
+    return Note(trace, kIn, RECV_TIMEOUT, frame.data(), kFrameHeaderSize + received);
   }
-  if (!CheckFrameCrc(frame.data())) return Note(port, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize + bodyLength);
+  if (!CheckFrameCrc(frame.data())) return Note(trace, kIn, RECV_DAMAGED, frame.data(), kFrameHeaderSize + bodyLength);
   const std::uint32_t payloadLength = bodyLength - static_cast<std::uint32_t>(kFrameCrcSize);
   if (payload != nullptr) std::memcpy(payload, frame.data() + kFrameHeaderSize, payloadLength);
   if (length != nullptr) *length = payloadLength;
-  return Note(port, kIn, CODE_DATA, frame.data(), kFrameHeaderSize + bodyLength);
+  return Note(trace, kIn, CODE_DATA, frame.data(), kFrameHeaderSize + bodyLength);
 }
 
 }  // namespace torvix

@@ -67,6 +67,20 @@ int SendCommand(SerialPort& port, std::uint16_t code);
 // kMaxPayload does not fit the length field and is not sent at all.
 int SendData(SerialPort& port, const std::uint8_t* payload, std::size_t n);
 
+// Where ReceiveFrameFrom takes its bytes: the port, or bytes held in memory
+// (tests, fuzzing).
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  // Reads exactly `count` bytes into `buffer`; false when fewer came (those
+  // that did are consumed all the same, as on a port, and counted in
+  // `received`).  Blocks as the source does; called on the thread that
+  // receives.
+  virtual bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) = 0;
+  // Where received frames are noted, or null.
+  virtual common::WireTrace* Trace() { return nullptr; }
+};
+
 // Receives one frame.  Returns the code of a command frame (never 48), 48 for
 // a data frame whose checksum matched (payload copied to `payload` when not
 // null, which needs room for kMaxFrameBody - 4 bytes; payload length stored
@@ -75,6 +89,8 @@ int SendData(SerialPort& port, const std::uint8_t* payload, std::size_t n);
 // is refused as RECV_DAMAGED right after its header, without reading on.
 // Blocks as long as the port's read rule allows, twice at most.
 int ReceiveFrame(SerialPort& port, std::uint8_t* payload, std::uint32_t* length);
+// The same over any source of bytes; ReceiveFrame is this over the port.
+int ReceiveFrameFrom(FrameSource& source, std::uint8_t* payload, std::uint32_t* length);
 
 // Checks a received data frame (header at frame[0], at least 12 + l bytes
 // where l is the 12-bit length field): true when l <= 4, or when the last four

@@ -131,7 +131,7 @@ bool CheckRomImage(RomImageFile& file, RomImageCheck& check) {
   // A file without the whole header has nothing to send behind it.
   int got = ReadAt(file, 0, header.data(), header.size());
   if (got < 0) return false;
-  if (got == 0) return true;
+  if (got == 0) return file.Seek(kRomImageHeaderSize);
   const auto variant = MagicVariant(header.data(), header.size());
   // The receiver learns the image's size from a 32-bit field: a larger file
   // cannot be described to it and is no image of it.

@@ -7,6 +7,7 @@
 #include "updater/transport/file_io.h"
 #include "updater/transport/packets.h"
 #include "updater/transport/workers.h"
+#include "updater/transport/wsw_records.h"
 
 namespace updater {
 namespace {
@@ -78,38 +79,37 @@ enum class RecordResult { kSent, kEndOfRecords, kFailed, kEndedQuietly };
 // Steps 13 to 22 for one record.
 RecordResult SendRecord(InputFile& file, std::uint16_t recordCount, std::uint8_t* recordBuffer,
                         UpdaterPort& port, WorkerHost& host) {
-  std::size_t got = 0;
-  if (!file.Read(recordBuffer, kRecordHeaderSize, got) || got < kRecordHeaderSize) {
-    if (got > 0) host.AddStatusLine(kLineTransferFailed);
-    return RecordResult::kEndOfRecords;
+  const RecordHead head = ReadRecordHead(file, recordBuffer);
+  switch (head.start) {
+    case RecordStart::kFragment:
+      host.AddStatusLine(kLineTransferFailed);
+      return RecordResult::kEndOfRecords;
+    case RecordStart::kEnd: return RecordResult::kEndOfRecords;
+    // A record that cannot fit the buffer is refused before the receiver hears of it.
+    case RecordStart::kTooLarge: return RecordResult::kFailed;
+    case RecordStart::kRecord: break;
   }
-  if (recordBuffer[0] != kRecordMagic || recordBuffer[1] != kRecordMagic) return RecordResult::kEndOfRecords;
-  const std::uint32_t payload = GetBe32(recordBuffer + kRecordLengthOffset);
-  // A record that cannot fit the buffer is refused before the receiver hears of it.
-  if (payload > kLargestPayload) return RecordResult::kFailed;
+  const std::uint32_t payload = head.payload;
   const auto announce = EncodeRecordAnnounce(payload);
   if (!port.WriteWithRetry(announce.data(), announce.size())) return RecordResult::kFailed;
   if (!WaitForToken(port, TokenKind::TK_ACK)) return RecordResult::kEndedQuietly;
   if (!SendTokenKind(port, TokenKind::TK_NXT)) return RecordResult::kFailed;
-  const std::size_t rest = payload + kRecordTrailerSize;
   // A record cut short by the end of the file is not sent at all.
-  if (!file.Read(recordBuffer + kRecordHeaderSize, rest, got) || got < rest) return RecordResult::kFailed;
+  if (!ReadRecordRest(file, recordBuffer, payload)) return RecordResult::kFailed;
 
-  const std::uint16_t index = GetBe16(recordBuffer + kRecordIndexOffset);
-  const int percentage =
-      recordCount == 0 ? 100 : static_cast<int>((index + 1.0) * 100.0 / static_cast<double>(recordCount));
+  const int percentage = RecordPercentage(GetBe16(recordBuffer + kRecordIndexOffset), recordCount);
   host.SetProgressRange(0, 100);
   host.SetProgressStep(1);
   host.SetProgressPosition(percentage);
   host.SetSecondsText(std::to_string(percentage) + "%");
 
-  const std::size_t total = payload + kRecordHeaderSize + kRecordTrailerSize;
-  const std::size_t whole = total / kRecordWriteSize;
-  for (std::size_t i = 0; i < whole; ++i) {
+  const RecordWrites writes = RecordWritesFor(payload);
+  for (std::size_t i = 0; i < writes.pieces; ++i) {
     if (!port.WriteWithRetry(recordBuffer + i * kRecordWriteSize, kRecordWriteSize)) return RecordResult::kFailed;
   }
-  if (const std::size_t remainder = payload % kRecordWriteSize; remainder != 0) {
-    if (!port.WriteWithRetry(recordBuffer + whole * kRecordWriteSize, remainder)) return RecordResult::kFailed;
+  if (writes.remainder != 0 &&
+      !port.WriteWithRetry(recordBuffer + writes.pieces * kRecordWriteSize, writes.remainder)) {
+    return RecordResult::kFailed;
   }
   if (!WaitForToken(port, TokenKind::TK_ACK)) return RecordResult::kFailed;
   if (!SendTokenKind(port, TokenKind::TK_NXT)) return RecordResult::kFailed;

@@ -221,14 +221,22 @@ bool UpdaterPort::ScanForToken(const GroupTest& test, TokenBytes* hit) {
   line_.ClearLastError();
   std::size_t waiting = 0;
   if (!line_.BytesWaiting(waiting) || waiting == 0) return false;
+  return ScanGroups(
+      [this](std::uint8_t* group, std::size_t& received) {
+        if (ReadBytes(group, kTokenSize, received)) return true;
+        line_.ClearLastError();
+        return false;
+      },
+      test, hit);
+}
+
+bool ScanGroups(const GroupReader& read, const GroupTest& test, TokenBytes* hit) {
   std::size_t groups = 0;
   for (;;) {
     TokenBytes group{};
     std::size_t received = 0;
-    if (!ReadBytes(group.data(), group.size(), received)) {
-      received = 0;
-      line_.ClearLastError();
-    }
+    if (!read(group.data(), received)) received = 0;
+    received = std::min(received, kTokenSize);
     if (test(group.data(), received)) {
       if (hit != nullptr) *hit = group;
       return true;

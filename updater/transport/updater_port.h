@@ -154,6 +154,17 @@ class UpdaterPort {
   } pending_;
 };
 
+// Reads one group of up to five bytes into `group`; `received` tells how many
+// came.  False on a failed read.
+using GroupReader = std::function<bool(std::uint8_t* group, std::size_t& received)>;
+
+// The group loop of ScanForToken over any reader: reads groups and applies
+// `test` to each (a failed read counts as a group of no bytes), at most as
+// many groups as the latest read delivered bytes, so an empty or failed read
+// ends the pass.  True on a hit, copied to `hit` when given.  Blocks only as
+// `read` does.
+bool ScanGroups(const GroupReader& read, const GroupTest& test, TokenBytes* hit);
+
 // The announcement test of the software update: the group is "UP2SW", or its
 // text up to a zero byte contains "LODSW", "ODSW" or "DSW".
 bool IsUpdateAnnouncement(const std::uint8_t* group, std::size_t received);

@@ -68,6 +68,8 @@ TEST_F(Reader, EveryResultCodeWithItsMessageAndLineNumber) {
        " * Error : line 4. Program information and satellite information mixed."},
       {std::string(kSatellite) + kTransponder + kService + "\n" + kTransponder, FT_TRANSPONDER_AFTER_PROGRAM,
        " * Error : line 5. Program information and transponder information mixed."},
+      {std::string("a 3\n") + kTransponder + "#\nKVRS\n", FT_KEYWORD_AFTER_RECORDS,
+       " * Error : line 4. KVRS keyword after satellite, transponder or program information."},
   };
   for (const auto& c : cases) {
     const auto result = Run(c.text);
@@ -133,6 +135,10 @@ TEST_F(Reader, KeywordKvrsSelectsTheKvrsLayout) {
     EXPECT_EQ(Header().format, kFormatKvrs) << keyword;
     EXPECT_EQ(LoadSatellite(*image_, kKvrsLayout, 0).biased_value, 10) << keyword;
   }
+  // A default switch line is no record: the keyword may follow it, and a
+  // second keyword changes nothing.
+  EXPECT_EQ(Run("a 3\nKVRS\ns \"A\" 1 1 u 1 e y 10\nkvrs\n").code, FT_OK);
+  EXPECT_EQ(Header().format, kFormatKvrs);
   for (const char* other : {"Begin", "KVRSX", "K VRS", "B"}) {
     EXPECT_EQ(Run(std::string(other) + "\n" + kSatellite).code, FT_OK) << other;
     EXPECT_EQ(Header().format, kFormatBasic) << other;
@@ -158,11 +164,11 @@ TEST_F(Reader, KvrsLayoutAllowsAnyOrder) {
   EXPECT_EQ(h.transponder_count, 2);
   EXPECT_EQ(h.service_count, 2);
   EXPECT_EQ(h.antenna_count, 1);
-  // A service line read before the keyword opens the program section for good.
+  // Records read before the keyword would keep the basic layout's sizes in a
+  // KVRS image: such a file is refused at the keyword.
   const std::string early = std::string(kSatellite) + kTransponder + kService + "KVRS\n";
-  EXPECT_EQ(Run(early + "s \"B\" 1 1 u 1 e n\n").code, FT_SATELLITE_AFTER_PROGRAM);
-  EXPECT_EQ(Run(early + "a 1 u 9750 10600 f n n n n\n").code, FT_SATELLITE_AFTER_PROGRAM);
-  EXPECT_EQ(Run(early + "t 1 1 h 0 14 0 a\n").code, FT_TRANSPONDER_AFTER_PROGRAM);
+  EXPECT_EQ(Run(early + "s \"B\" 1 1 u 1 e n\n").code, FT_KEYWORD_AFTER_RECORDS);
+  EXPECT_EQ(Run(kSatellite + std::string("KVRS\n")).code, FT_KEYWORD_AFTER_RECORDS);
 }
 
 TEST_F(Reader, DefaultSwitchLine) {

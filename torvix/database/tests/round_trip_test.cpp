@@ -183,7 +183,7 @@ TEST(DamagedInput, MutatedFilesGiveAResultAndAMessage) {
     for (int k = 0; k < 4 && !text.empty(); ++k) text[random() % text.size()] = static_cast<char>(random());
     const auto result = Compile(text, *image);
     ASSERT_GE(result.code, FT_OK);
-    ASSERT_LE(result.code, FT_TRANSPONDER_AFTER_PROGRAM);
+    ASSERT_LE(result.code, FT_KEYWORD_AFTER_RECORDS);
     ASSERT_EQ(result.message.empty(), result.code == FT_OK) << result.message;
     if (result.code == FT_OK) Print(*image);
   }
