@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need; skips the
-# package-list update when everything is already there.
+# Installs the Debian 12 packages the build and the tests need, and any
+# further ones named as arguments; skips the package-list update when
+# everything is already there.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           qt6-base-dev qt6-svg-dev fonts-dejavu-core
-          clang-14 libclang-rt-14-dev)
+          clang-14 libclang-rt-14-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

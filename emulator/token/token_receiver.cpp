@@ -88,8 +88,7 @@ bool TokenReceiver::ToolCame() {
 
 bool TokenReceiver::ToolLeft() { return line_.ToolCloses() != closesAtStart_; }
 
-bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point& start, const char* silence,
-                            TokenSession& session) {
+bool TokenReceiver::GoesOn(TokenSession& session) {
   if (stop_.load()) {
     session.error = "stopped";
     return false;
@@ -99,6 +98,12 @@ bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point& start, const 
     session.error = "the tool closed the line";
     return false;
   }
+  return true;
+}
+
+bool TokenReceiver::MayWait(std::chrono::steady_clock::time_point& start, const char* silence,
+                            TokenSession& session) {
+  if (!GoesOn(session)) return false;
   if (!ToolCame()) {
     start = Clock::now();
     return true;
@@ -148,14 +153,7 @@ bool TokenReceiver::Send(const void* data, std::size_t n) {
 bool TokenReceiver::Pause(std::chrono::milliseconds delay, TokenSession& session) {
   const auto until = Clock::now() + delay;
   for (;;) {
-    if (stop_.load()) {
-      session.error = "stopped";
-      return false;
-    }
-    if (ToolLeft()) {
-      session.error = "the tool closed the line";
-      return false;
-    }
+    if (!GoesOn(session)) return false;
     if (Clock::now() >= until) return true;
     std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, until - Clock::now()));
   }

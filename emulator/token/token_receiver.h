@@ -135,6 +135,8 @@ class TokenReceiver {
   bool ToolCame();
   // Whether a tool has closed the line during the session.
   bool ToolLeft();
+  // False (with the reason in `session`) once stopped or once the tool has left.
+  bool GoesOn(TokenSession& session);
   bool ReadExact(std::size_t n, std::vector<std::uint8_t>& out, TokenSession& session);
   bool ReadToken(std::string& token, TokenSession& session);
   bool Send(const void* data, std::size_t n);
