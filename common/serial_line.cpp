@@ -153,9 +153,9 @@ bool SerialLine::Read(void* buffer, std::size_t n, std::size_t& received) {
   std::optional<Clock::time_point> interval;
   // A dead line (adapter pulled, peer gone) fails every call at once; the
   // rest of the limit is waited out so that it never fails sooner than a
-  // silent line would have timed out.
+  // silent line would have timed out, unless the caller is stopping.
   const auto failAfterLimit = [&](int error) {
-    if (const auto end = Earlier(total, interval)) std::this_thread::sleep_until(*end);
+    if (const auto end = Earlier(total, interval)) PauseUntil(*end);
     return Fail(error);
   };
   bool hungUp = false;
@@ -281,6 +281,22 @@ void SerialLine::Interrupt() {
   const std::uint64_t one = 1;
   if (wakeFd_ >= 0) {
     [[maybe_unused]] const auto ignored = ::write(wakeFd_, &one, sizeof one);
+  }
+}
+
+bool SerialLine::PauseUntil(Clock::time_point end) {
+  for (;;) {
+    const int timeout = MillisecondsUntil(end);
+    pollfd wake{wakeFd_, POLLIN, 0};
+    const int ready = ::poll(&wake, wakeFd_ >= 0 ? 1 : 0, timeout);
+    if (ready > 0) return false;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      // Without a wake-up descriptor the pause still lasts its time.
+      std::this_thread::sleep_until(end);
+      return true;
+    }
+    if (Clock::now() >= end) return true;
   }
 }
 

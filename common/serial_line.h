@@ -22,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -99,9 +100,13 @@ class SerialLine {
   // passed (negative: no limit).  An interrupt stays pending until
   // ClearInterrupt(), so one made before the wait is not lost.
   WaitResult WaitForInput(int timeoutMs);
-  // Any thread, async-signal-safe: cuts short the current or next WaitForInput.
+  // Any thread, async-signal-safe: cuts short the current or next WaitForInput
+  // and PauseUntil, and the pause a read takes on a dead line.
   void Interrupt();
   void ClearInterrupt();
+  // Waits until `end`, or until Interrupt() (made before or during the wait,
+  // and still pending afterwards); false when interrupted.  Needs no open line.
+  bool PauseUntil(std::chrono::steady_clock::time_point end);
 
   // Purges nothing by itself.  Lets what is still queued for output leave at
   // the current rate first (the settings put back may change the rate), then

@@ -118,6 +118,8 @@ void ProgressSession::Cancel() {
   std::int32_t running = JOB_RUNNING;
   if (state_.compare_exchange_strong(running, JOB_STOP_REQUESTED) || running == JOB_STOP_REQUESTED) {
     stopRequested_ = true;
+    // A job waiting out a dead line's time limit would hold the stop up.
+    port_.Interrupt();
     view_.ShowStatus(kClosingConnection);
   }
 }

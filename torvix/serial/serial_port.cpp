@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "common/device_map.h"
 #include "common/permission_hint.h"
@@ -83,8 +82,9 @@ bool SerialPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& 
       ShowError();
       // On a dead line every call fails at once, and a job that takes a
       // failed read for a time-out asks again: the read still lasts as long
-      // as on a silent line, so that nobody repeats faster than that.
-      std::this_thread::sleep_until(start + limit);
+      // as on a silent line, so that nobody repeats faster than that; a job
+      // that is stopping need not wait for it.
+      line_.PauseUntil(start + limit);
       return false;
     }
     if (received == count) return true;

@@ -76,8 +76,13 @@ class SerialPort {
   // readConstant ms, so it blocks at most that long in all.  Bytes that did
   // arrive stay in `buffer`, `received` counts them.  A system error shows the
   // error box and returns false once the time all attempts would have taken
-  // on a silent line has passed (a dead line fails every call at once).
+  // on a silent line has passed (a dead line fails every call at once), or
+  // at once when Interrupt() is called meanwhile.
   bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received);
+  // Any thread: the job is stopping.  Cuts short the pause a read takes on a
+  // dead line, now and for the rest of this port's life; a silent line's
+  // reads keep their time limits.
+  void Interrupt() { line_.Interrupt(); }
 
   // Writes `count` bytes within writeMultiplier x count + writeConstant ms,
   // then waits until they have left the driver.  A write that timed out

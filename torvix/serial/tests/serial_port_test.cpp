@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,22 @@ TEST_F(SerialPortTest, PeerVanishingShowsTheErrorBoxAndTakesTheWholeReadTime) {
   EXPECT_GE(MsSince(start), 3 * (2 * 12 + 10));
   ASSERT_EQ(notes.boxes.size(), 1u);
   EXPECT_EQ(notes.boxes[0].second, std::strerror(EIO));
+}
+
+TEST_F(SerialPortTest, AStopCutsTheDeadLinePauseShort) {
+  // Three attempts of 13 s each: a stopping job must not wait them out.
+  port.Close();
+  port.SetCommTimeoutValues(SerialPort::kReadInterval, 1000, 1000, 20, 20);
+  ASSERT_TRUE(port.Open());
+  pty.CloseMaster();
+  std::uint8_t buffer[12];
+  std::uint32_t received = 0;
+  const auto start = Clock::now();
+  std::thread stopper([&] { port.Interrupt(); });
+  EXPECT_FALSE(port.Read(buffer, 12, received));
+  stopper.join();
+  EXPECT_LT(MsSince(start), 5000);
+  EXPECT_EQ(notes.boxes.size(), 1u);
 }
 
 TEST(SerialPortRealLimits, TwentyAttemptsOfTwoHundredSixtyMillisecondsForAHeader) {
