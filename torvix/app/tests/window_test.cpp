@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -303,6 +304,19 @@ TEST(PortStore, OnlyANumberFrom0To4294967295IsAPort) {
                        Case{"0x1", std::nullopt}, Case{"COM1", std::nullopt}}) {
     EXPECT_EQ(ParseStoredPort(QString::fromLatin1(c.text)), c.port) << '"' << c.text << '"';
   }
+}
+
+TEST_F(WindowTest, NothingClippedAtTwiceTheFont) {
+  // 200 % scaling doubles the font, which the dialog units follow.
+  const QFont original = QApplication::font();
+  QFont font = original;
+  font.setPointSizeF(original.pointSizeF() * 2);
+  QApplication::setFont(font);
+  const auto restore = qScopeGuard([&] { QApplication::setFont(original); });
+  StartReceiver();
+  MainDialog& window = OpenWindow();
+  ExpectNothingClipped(&window);
+  window_.reset();
 }
 
 TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest>
 
@@ -339,6 +340,8 @@ class WindowTest : public QObject {
   void fileChoice();
   void startWithoutFileAsksForOne();
   void menusKeysAndAccessibleNames();
+  void nothingClippedAtEitherScale_data();
+  void nothingClippedAtEitherScale();
   void sendFromWindowWithCompletionTicks();
   void stopAnsweredNoThenYesDuringSend();
   void realSecondsTimerAndCloseWhileStopping();
@@ -486,6 +489,35 @@ void WindowTest::menusKeysAndAccessibleNames() {
   QCOMPARE(about.text, QStringLiteral("Q5100 Updater v1.00"));
   QCOMPARE(about.toolTip, QStringLiteral("Сборка %1").arg(common::kBuildVersion));
   QVERIFY2(about.hasIcon, "the SVG icon did not render");
+}
+
+void WindowTest::nothingClippedAtEitherScale_data() {
+  QTest::addColumn<int>("factor");
+  QTest::newRow("100 %") << 1;
+  QTest::newRow("200 %") << 2;
+}
+
+// At twice the font every text still fits its control (the path field alone
+// may cut a long path short, on purpose).
+void WindowTest::nothingClippedAtEitherScale() {
+  QFETCH(int, factor);
+  const QFont original = QApplication::font();
+  QFont font = original;
+  font.setPointSizeF(original.pointSizeF() * factor);
+  QApplication::setFont(font);
+  const auto restore = qScopeGuard([&] { QApplication::setFont(original); });
+  UpdaterWindow window(TestOptions());
+  QVERIFY(ShowActive(window));
+  for (QWidget* child : window.findChildren<QWidget*>()) {
+    const bool texted = qobject_cast<QAbstractButton*>(child) != nullptr || qobject_cast<QLabel*>(child) != nullptr ||
+                        qobject_cast<QGroupBox*>(child) != nullptr;
+    if (!texted || !child->isVisible() || child->objectName() == QStringLiteral("fileField")) continue;
+    const QString what = child->property("text").toString() + child->property("title").toString();
+    QVERIFY2(child->width() >= child->sizeHint().width(), qPrintable(what));
+    QVERIFY2(child->height() >= child->sizeHint().height(), qPrintable(what));
+    QVERIFY2(window.rect().contains(child->mapTo(&window, QPoint(child->width() - 1, child->height() - 1))),
+             qPrintable(what));
+  }
 }
 
 void WindowTest::sendFromWindowWithCompletionTicks() {
