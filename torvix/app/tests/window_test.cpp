@@ -3,7 +3,6 @@
 // answered by the test's ModalScript; nothing waits a fixed time.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +29,7 @@
 #include "common/device_map.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "emulator/link/served_receiver.h"
 #include "torvix/app/main_dialog.h"
 #include "torvix/app/port_store.h"
 #include "torvix/app/small_dialogs.h"
@@ -150,19 +150,18 @@ class WindowTest : public ::testing::Test {
     EXPECT_TRUE(script_.unexpected.isEmpty()) << script_.unexpected.join("\n").toStdString();
     EXPECT_TRUE(script_.Done()) << "a window the test expected never came";
     window_.reset();
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
+    served_.reset();
     fs::remove_all(work_);
     fs::remove_all(tree_);
   }
 
   void StartReceiver(emulator::LinkOptions options = {}, bool paced = false) {
-    line_ = std::make_unique<emulator::Line>(emulator::Line::Options{TestFolder() + "/com1", paced});
-    ASSERT_TRUE(line_->Ok()) << line_->Error();
     if (options.databaseImage.empty()) options.databaseImage = emulator::SampleDatabaseImage();
     options.replyTimeoutMs = 5000;
-    receiver_ = std::make_unique<emulator::LinkReceiver>(*line_, std::move(options));
-    thread_ = std::thread([this] { receiver_->Serve(stop_); });
+    served_ = std::make_unique<emulator::ServedLinkReceiver>(
+        emulator::Line::Options{TestFolder() + "/com1", paced}, std::move(options));
+    ASSERT_TRUE(served_->Ok()) << served_->Error();
+    receiver_ = &served_->Receiver();
   }
   int Received(int code) {
     const std::vector<int> codes = receiver_->CodesReceived();
@@ -283,10 +282,8 @@ class WindowTest : public ::testing::Test {
   DatabaseFactoryText factoryText_;
   ModalScript script_;
   QStringList statusAfterCancel_;
-  std::unique_ptr<emulator::Line> line_;
-  std::unique_ptr<emulator::LinkReceiver> receiver_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  std::unique_ptr<emulator::ServedLinkReceiver> served_;
+  emulator::LinkReceiver* receiver_ = nullptr;  // served_'s
   std::unique_ptr<MainDialog> window_;
 };
 

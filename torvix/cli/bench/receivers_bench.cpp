@@ -16,21 +16,18 @@
 // what a trace adds to its timing.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include "emulator/core/line.h"
-#include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "emulator/link/served_receiver.h"
 #include "common/trace_file.h"
 #include "torvix/cli/receiver_commands.h"
 #include "torvix/link/rom_image.h"
@@ -68,35 +65,20 @@ class Receivers {
  public:
   Receivers(int n, bool paced) {
     for (int i = 0; i < n; ++i) {
-      auto r = std::make_unique<Served>();
-      r->line = std::make_unique<emulator::Line>(
-          emulator::Line::Options{(Folder() / ("rx" + std::to_string(i + 1))).string(), paced});
       emulator::LinkOptions options;
       options.databaseImage = emulator::SampleDatabaseImage();
-      r->receiver = std::make_unique<emulator::LinkReceiver>(*r->line, options);
-      Served* raw = r.get();
-      r->thread = std::thread([this, raw] { raw->receiver->Serve(stop_); });
-      served_.push_back(std::move(r));
+      served_.push_back(std::make_unique<emulator::ServedLinkReceiver>(
+          emulator::Line::Options{(Folder() / ("rx" + std::to_string(i + 1))).string(), paced}, options));
     }
-  }
-  ~Receivers() {
-    stop_ = true;
-    for (auto& r : served_) r->thread.join();
   }
   std::vector<std::string> DeviceArgs() const {
     std::vector<std::string> args;
-    for (const auto& r : served_) args.insert(args.end(), {"--device", r->line->DevicePath()});
+    for (const auto& r : served_) args.insert(args.end(), {"--device", r->DevicePath()});
     return args;
   }
 
  private:
-  struct Served {
-    std::unique_ptr<emulator::Line> line;
-    std::unique_ptr<emulator::LinkReceiver> receiver;
-    std::thread thread;
-  };
-  std::atomic<bool> stop_{false};
-  std::vector<std::unique_ptr<Served>> served_;
+  std::vector<std::unique_ptr<emulator::ServedLinkReceiver>> served_;
 };
 
 // Runs torvix-cli in-process; returns the exit code and the receivers' seconds.

@@ -22,6 +22,7 @@
 
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "emulator/link/served_receiver.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_reader.h"
 #include "torvix/database/factory_text_writer.h"
@@ -376,37 +377,19 @@ class ManyReceivers {
  public:
   ManyReceivers(const fs::path& dir, const std::vector<emulator::LinkOptions>& options) {
     for (std::size_t i = 0; i < options.size(); ++i) {
-      auto served = std::make_unique<Served>();
-      served->line = std::make_unique<emulator::Line>(
-          emulator::Line::Options{(dir / ("rx" + std::to_string(i + 1))).string(), false});
-      EXPECT_TRUE(served->line->Ok()) << served->line->Error();
       emulator::LinkOptions o = options[i];
       if (o.databaseImage.empty()) o.databaseImage = emulator::SampleDatabaseImage();
       o.replyTimeoutMs = 5000;
-      served->receiver = std::make_unique<emulator::LinkReceiver>(*served->line, std::move(o));
-      Served* raw = served.get();
-      served->thread = std::thread([this, raw] { raw->receiver->Serve(stop_); });
-      served_.push_back(std::move(served));
+      served_.push_back(std::make_unique<emulator::ServedLinkReceiver>(
+          emulator::Line::Options{(dir / ("rx" + std::to_string(i + 1))).string(), false}, std::move(o)));
+      EXPECT_TRUE(served_.back()->Ok()) << served_.back()->Error();
     }
   }
-  ~ManyReceivers() { Stop(); }
-  void Stop() {
-    stop_.store(true);
-    for (auto& s : served_) {
-      if (s->thread.joinable()) s->thread.join();
-    }
-  }
-  emulator::LinkReceiver& operator[](std::size_t i) { return *served_[i]->receiver; }
-  std::string Device(std::size_t i) const { return served_[i]->line->DevicePath(); }
+  emulator::LinkReceiver& operator[](std::size_t i) { return served_[i]->Receiver(); }
+  std::string Device(std::size_t i) const { return served_[i]->DevicePath(); }
 
  private:
-  struct Served {
-    std::unique_ptr<emulator::Line> line;
-    std::unique_ptr<emulator::LinkReceiver> receiver;
-    std::thread thread;
-  };
-  std::atomic<bool> stop_{false};
-  std::vector<std::unique_ptr<Served>> served_;
+  std::vector<std::unique_ptr<emulator::ServedLinkReceiver>> served_;
 };
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
