@@ -22,7 +22,7 @@ if [ ! -d "fuzz/corpus/$target" ]; then
 fi
 
 bash scripts/deps.sh
-cmake -S . -B build/fuzz -G Ninja -DRT_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake -S . -B build/fuzz -G Ninja -DRT_FUZZ=ON -DRT_WERROR=ON -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build build/fuzz --target "$target"
 
 work=build/fuzz/fuzz-work/$target

@@ -23,10 +23,10 @@ run_suite() {
 }
 
 echo "== normal build =="
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRT_WERROR=ON
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
-run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON
+run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_WERROR=ON
 echo "== fuzz targets, a short run each =="
-cmake -S . -B build/fuzz -G Ninja -DRT_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake -S . -B build/fuzz -G Ninja -DRT_FUZZ=ON -DRT_WERROR=ON -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build build/fuzz --target fuzzers --parallel "$jobs"
 ctest --test-dir build/fuzz -L fuzz --output-on-failure --parallel "$jobs" --timeout 120

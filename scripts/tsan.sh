@@ -10,6 +10,6 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export QT_QPA_PLATFORM=offscreen
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRT_TSAN=ON >/dev/null
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRT_TSAN=ON -DRT_WERROR=ON >/dev/null
 cmake --build build/tsan --parallel "$(nproc)"
 ctest --test-dir build/tsan --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

@@ -34,13 +34,18 @@ void SerialPort::SetCommTimeoutValues(std::uint32_t readInterval, std::uint32_t 
 
 std::string SerialPort::DevicePath() const {
   if (!devicePath_.empty()) return devicePath_;
-  return common::ResolvePortName("COM" + std::to_string(portNumber_), common::kTorvixSettings);
+  std::string name = "COM";
+  name += std::to_string(portNumber_);
+  return common::ResolvePortName(name, common::kTorvixSettings);
 }
 
 void SerialPort::ShowError() {
   if (notifier_ != nullptr) {
     std::string text = line_.LastErrorText();
-    if (line_.LastError() == EACCES) text += "\n" + common::PermissionHint(DevicePath());
+    if (line_.LastError() == EACCES) {
+      text += '\n';
+      text += common::PermissionHint(DevicePath());
+    }
     notifier_->ShowSerialError(kSerialErrorCaption, text);
   }
   line_.ClearLastError();
