@@ -40,6 +40,7 @@
 #include <unistd.h>
 
 #include "common/serial_line.h"
+#include "common/testing/test_support.h"
 
 extern char** environ;
 
@@ -53,19 +54,8 @@ constexpr auto kEndLimit = std::chrono::seconds(60);
 // How long a tool may take to give up a receiver that vanished before it is stopped.
 constexpr auto kVanishedLimit = std::chrono::seconds(15);
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using common::testing::ReadFile;
+using common::testing::WaitUntil;
 
 // A child process with standard input from /dev/null and its output in a file.
 class Process {
@@ -149,9 +139,8 @@ const char* Name(Fault fault) {
 class InterruptedTransfers : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "soak-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    root_ = folder_.Path();
     user_ = root_ / "user";
     fs::create_directories(user_ / "real");
     // A software file of three records for the update; the tool only reads it.
@@ -164,7 +153,6 @@ class InterruptedTransfers : public ::testing::Test {
     }
     std::ofstream(user_ / "update.wsw", std::ios::binary) << wsw;
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   fs::path UserFile(Operation op) const {
     return user_ / (op == Operation::kReadUserData ? "factory_data.txt" : op == Operation::kReceive ? "settings.wdb"
@@ -184,7 +172,7 @@ class InterruptedTransfers : public ::testing::Test {
     }
     auto emulator = std::make_unique<Process>(args, root_ / "emulator.log");
     EXPECT_TRUE(WaitUntil([&] { return fs::is_symlink(Line()) && fs::exists(Line()); }, kEndLimit))
-        << ReadAll(root_ / "emulator.log");
+        << ReadFile(root_ / "emulator.log");
     return emulator;
   }
   std::unique_ptr<Process> StartTool(Operation op) {
@@ -204,8 +192,8 @@ class InterruptedTransfers : public ::testing::Test {
     auto tool = StartTool(op);
     ASSERT_TRUE(tool->Wait(kEndLimit));
     duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-    ASSERT_EQ(tool->ExitCode(), 0) << ReadAll(root_ / "tool.log");
-    complete = ReadAll(UserFile(op));
+    ASSERT_EQ(tool->ExitCode(), 0) << ReadFile(root_ / "tool.log");
+    complete = ReadFile(UserFile(op));
     emulator->Signal(SIGTERM);
     ASSERT_TRUE(emulator->Wait(kEndLimit));
     if (op != Operation::kUpdate) fs::remove(UserFile(op));
@@ -214,7 +202,7 @@ class InterruptedTransfers : public ::testing::Test {
   // Lays out the user's file as `before` says; returns its contents ("" when missing).
   std::string Prepare(Operation op, Before before) {
     const fs::path file = UserFile(op);
-    if (op == Operation::kUpdate) return ReadAll(file);
+    if (op == Operation::kUpdate) return ReadFile(file);
     fs::remove(file);
     fs::remove(user_ / "real" / file.filename());
     const std::string old = "old contents of " + file.filename().string() + "\r\n";
@@ -233,6 +221,7 @@ class InterruptedTransfers : public ::testing::Test {
     return names;
   }
 
+  common::testing::TempFolder folder_{"soak"};
   fs::path root_;
   fs::path user_;
 };
@@ -305,8 +294,8 @@ TEST_F(InterruptedTransfers, LeaveTheUsersFileWholeNoTemporaryFileAndAFreeLine) 
     // A receiver that vanishes in the middle of a block is waited for as
     // long as a silent one, minutes at 20 ms a byte: there the operator stops.
     if (fault == Fault::kKillEmulator && !tool->Wait(kVanishedLimit)) tool->Signal(SIGTERM);
-    ASSERT_TRUE(tool->Wait(kEndLimit)) << "the tool did not end\n" << ReadAll(root_ / "tool.log");
-    const std::string output = ReadAll(root_ / "tool.log");
+    ASSERT_TRUE(tool->Wait(kEndLimit)) << "the tool did not end\n" << ReadFile(root_ / "tool.log");
+    const std::string output = ReadFile(root_ / "tool.log");
     if (fault == Fault::kNone) {
       EXPECT_EQ(tool->ExitCode(), 0) << output;
     }
@@ -333,7 +322,7 @@ TEST_F(InterruptedTransfers, LeaveTheUsersFileWholeNoTemporaryFileAndAFreeLine) 
     }
     ::close(held);
 
-    const std::string now = fs::exists(UserFile(op)) ? ReadAll(UserFile(op)) : "";
+    const std::string now = fs::exists(UserFile(op)) ? ReadFile(UserFile(op)) : "";
     const bool existsNow = fs::exists(UserFile(op));
     const bool whole = (existsNow == (before != Before::kMissing) && now == old) || now == complete[which];
     EXPECT_TRUE(whole) << "the user's file holds " << now.size() << " bytes\n" << output;

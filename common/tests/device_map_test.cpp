@@ -2,6 +2,7 @@
 // default), the settings files read as Qt writes them, and what the windows
 // offer when a port does not open.
 #include "common/device_map.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -19,22 +20,21 @@ namespace fs = std::filesystem;
 class DeviceMapTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/device-map-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    root_ = folder_.Path();
     folders_ = {(root_ / "user").string(), {(root_ / "system").string()}};
     roots_ = {(root_ / "sys").string(), (root_ / "dev").string()};
     ::unsetenv("COM2");
   }
   void TearDown() override {
     ::unsetenv("COM2");
-    fs::remove_all(root_);
   }
   void Write(const fs::path& file, const std::string& contents) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
   }
 
+  common::testing::TempFolder folder_{"device-map-test"};
   fs::path root_;
   common::SettingsFolders folders_;
   common::DeviceRoots roots_;

@@ -3,6 +3,7 @@
 // kernel, each as the kernel lays them out.  And the permission hint.
 #include "common/serial_ports.h"
 #include "common/permission_hint.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +22,13 @@ namespace fs = std::filesystem;
 class PortTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/serial-ports-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    root_ = folder_.Path();
     roots_.sys = (root_ / "sys").string();
     roots_.dev = (root_ / "dev").string();
   }
   void TearDown() override {
     for (const char* name : {"COM3", "COM7", "COM9"}) ::unsetenv(name);
-    fs::remove_all(root_);
   }
 
   void File(const fs::path& path, const std::string& contents = "") {
@@ -60,6 +59,7 @@ class PortTree : public ::testing::Test {
   fs::path Sys() const { return root_ / "sys"; }
   fs::path Dev() const { return root_ / "dev"; }
 
+  common::testing::TempFolder folder_{"serial-ports-test"};
   fs::path root_;
   common::DeviceRoots roots_;
 };
@@ -146,9 +146,9 @@ TEST_F(PortTree, NothingPresentListsNoDevicesButStillTheComNames) {
 
 // The hint names the group and the command, or says why that would not help.
 TEST(PermissionHint, NamesTheGroupAndTheCommandOrWhyThatWouldNotHelp) {
-  char pattern[] = "/tmp/permission-hint-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string device = std::string(pattern) + "/ttyUSB0";
+  const common::testing::TempFolder folder("permission-hint");
+  ASSERT_TRUE(folder.Ok());
+  const std::string device = folder / "ttyUSB0";
   std::ofstream(device) << "";
   ::chmod(device.c_str(), 0600);
   EXPECT_NE(common::PermissionHint(device).find(device + " is open to its owner ("), std::string::npos)
@@ -167,8 +167,7 @@ TEST(PermissionHint, NamesTheGroupAndTheCommandOrWhyThatWouldNotHelp) {
               device + " принадлежит группе dialout: добавьте себя командой \"sudo usermod -aG dialout root\" и "
                        "войдите в систему снова.");
   }
-  EXPECT_NE(common::PermissionHint(std::string(pattern) + "/gone").find("dialout"), std::string::npos);
-  fs::remove_all(pattern);
+  EXPECT_NE(common::PermissionHint(folder / "gone").find("dialout"), std::string::npos);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/test_support.h"
+
 extern char** environ;
 
 namespace {
@@ -117,24 +119,6 @@ bool Have(const std::string& tool) {
   }
   return false;
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string name = (fs::temp_directory_path() / "packaging-test-XXXXXX").string();
-    if (::mkdtemp(name.data()) != nullptr) path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -282,35 +266,35 @@ TEST(ManPages, ListTheCommandsOptionsAndVersionThatTheProgramsShow) {
 }
 
 TEST(Install, PutsEveryFileWhereTheDesktopAndManLookForIt) {
-  TempDir prefix;
-  ASSERT_FALSE(prefix.path().empty());
-  ASSERT_EQ(RunProgram({RT_CMAKE, "--install", RT_BUILD_DIR, "--prefix", prefix.path().string()}).exitCode, 0);
+  common::testing::TempFolder prefix("packaging-test");
+  ASSERT_TRUE(prefix.Ok());
+  ASSERT_EQ(RunProgram({RT_CMAKE, "--install", RT_BUILD_DIR, "--prefix", prefix.Path().string()}).exitCode, 0);
 
   std::set<std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(prefix.path())) {
-    if (!entry.is_directory()) files.insert(fs::relative(entry.path(), prefix.path()).string());
+  for (const auto& entry : fs::recursive_directory_iterator(prefix.Path())) {
+    if (!entry.is_directory()) files.insert(fs::relative(entry.path(), prefix.Path()).string());
   }
   EXPECT_EQ(files, InstalledPaths());
 
   for (const CommandLine& program : kCommandLines) {
-    EXPECT_EQ(RunProgram({(prefix.path() / "bin" / program.name).string(), "--version"}).out,
+    EXPECT_EQ(RunProgram({(prefix.Path() / "bin" / program.name).string(), "--version"}).out,
               std::string(program.name) + " " + RT_VERSION + "\n");
   }
   for (const std::string program : {"torvix", "updater"}) {
     SCOPED_TRACE(program);
-    EXPECT_EQ(fs::status(prefix.path() / "bin" / program).permissions() & fs::perms::others_exec, fs::perms::others_exec);
-    const fs::path desktop = prefix.path() / "share/applications" / (program + ".desktop");
+    EXPECT_EQ(fs::status(prefix.Path() / "bin" / program).permissions() & fs::perms::others_exec, fs::perms::others_exec);
+    const fs::path desktop = prefix.Path() / "share/applications" / (program + ".desktop");
     const std::string entry = ReadFile(desktop);
     EXPECT_EQ(FirstWord(DesktopValue(entry, "Exec")), program);
-    EXPECT_TRUE(fs::exists(prefix.path() / "share/icons/hicolor/scalable/apps" / (DesktopValue(entry, "Icon") + ".svg")));
+    EXPECT_TRUE(fs::exists(prefix.Path() / "share/icons/hicolor/scalable/apps" / (DesktopValue(entry, "Icon") + ".svg")));
     if (Have("desktop-file-validate")) {
       EXPECT_EQ(RunProgram({"desktop-file-validate", desktop.string()}).exitCode, 0);
     }
   }
   if (!Have("man")) GTEST_SKIP() << "man is not installed: the pages' places are not looked up";
   for (const std::string page : {"torvix", "torvix-cli", "updater", "updater-cli", "receiver-emulator"}) {
-    const fs::path file = prefix.path() / "share/man/man1" / (page + ".1.gz");
-    EXPECT_EQ(RunProgram({"man", "-M", (prefix.path() / "share/man").string(), "-w", page}).out, file.string() + "\n");
+    const fs::path file = prefix.Path() / "share/man/man1" / (page + ".1.gz");
+    EXPECT_EQ(RunProgram({"man", "-M", (prefix.Path() / "share/man").string(), "-w", page}).out, file.string() + "\n");
   }
 }
 
@@ -318,9 +302,9 @@ TEST(Packages, HoldTheirFilesAndDependOnWhatTheProgramsLoad) {
   if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps")) {
     GTEST_SKIP() << "dpkg-deb or dpkg-shlibdeps (dpkg-dev) is not installed";
   }
-  TempDir out;
-  ASSERT_FALSE(out.path().empty());
-  ASSERT_EQ(RunProgram({RT_CPACK, "--config", std::string(RT_BUILD_DIR) + "/CPackConfig.cmake", "-B", out.path().string()})
+  common::testing::TempFolder out("packaging-test");
+  ASSERT_TRUE(out.Ok());
+  ASSERT_EQ(RunProgram({RT_CPACK, "--config", std::string(RT_BUILD_DIR) + "/CPackConfig.cmake", "-B", out.Path().string()})
                 .exitCode,
             0);
   const std::string architecture = Trimmed(RunProgram({"dpkg", "--print-architecture"}).out);
@@ -334,7 +318,7 @@ TEST(Packages, HoldTheirFilesAndDependOnWhatTheProgramsLoad) {
                                    Expected{"receiver-emulator", {"libc6", "libstdc++6"}, false}}) {
     SCOPED_TRACE(expected.package);
     const std::string deb =
-        (out.path() / (std::string(expected.package) + "_" + RT_VERSION + "_" + architecture + ".deb")).string();
+        (out.Path() / (std::string(expected.package) + "_" + RT_VERSION + "_" + architecture + ".deb")).string();
     ASSERT_TRUE(fs::exists(deb));
 
     std::set<std::string> files;
