@@ -10,8 +10,8 @@
 
 #include "emulator/core/line.h"
 #include "emulator/link/receiver.h"
+#include "emulator/link/link_wire.h"
 #include "emulator/link/sample_database.h"
-#include "torvix/link/link_frame.h"
 
 namespace emulator {
 namespace {
@@ -63,7 +63,7 @@ int Run(LinkSettings& s) {
     std::cerr << "receiver-emulator: note: download frames of " << s.receiver.downloadBlockSize
               << " bytes overflow the 12-bit length field, and the tool takes them without their checksum: "
                  "--damage-frame shows in a download only with --block-size "
-              << torvix::kMaxPayload << " or less\n";
+              << wire::kCheckedPayload << " or less\n";
   }
   Line line({s.linkPath, s.paced});
   if (!line.Ok()) {
