@@ -6,10 +6,10 @@
 // empty), then the device stored for the program (group "Devices", key
 // "COMn" of its settings file), then /dev/ttyS(n-1).
 //
-// The windows write the settings file with Qt (an INI file); this reader
-// understands what Qt writes there without Qt: sections, quoting, escapes and
-// the fall-back from the user's file to the system's.  Standard library and
-// POSIX only.  Any thread; blocks only on the file system.
+// The windows write the settings file with Qt (an INI file), which
+// common/ini_file.h reads as Qt does; the map adds Qt's fall-back from the
+// user's files to the system's.  Standard library and POSIX only.  Any
+// thread; blocks only on the file system.
 #pragma once
 
 #include <map>
@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ini_file.h"
 #include "common/serial_ports.h"
 
 namespace common {
@@ -46,12 +47,6 @@ SettingsFolders SettingsFoldersFromEnvironment();
 
 // The file a window writes its settings to: <user>/<organization>/<application>.conf.
 std::string UserSettingsFile(const SettingsName& program, const SettingsFolders& folders);
-
-// The text values of an INI file as Qt writes and reads it, by key
-// ("Group/Key"; keys of [General] without a group).  A value Qt would read as
-// something other than one text (a list, a byte array, a variant) is left
-// out, as is one with a NUL character.  The last of repeated keys counts.
-std::map<std::string, std::string> ParseIniTexts(std::string_view contents);
 
 // "COMn" (any case, n from 1 to 999 without leading zeros): n; else none.
 std::optional<int> ComPortNumber(std::string_view name);

@@ -8,10 +8,11 @@
 #include <iterator>
 #include <memory>
 
+#include "common/exit_codes.h"
 #include "emulator/core/line.h"
 #include "emulator/link/receiver.h"
+#include "emulator/link/link_wire.h"
 #include "emulator/link/sample_database.h"
-#include "torvix/link/link_frame.h"
 
 namespace emulator {
 namespace {
@@ -43,19 +44,19 @@ int Run(LinkSettings& s) {
     out.write(reinterpret_cast<const char*>(sample.data()), static_cast<std::streamsize>(sample.size()));
     if (!out) {
       std::cerr << "receiver-emulator: cannot write " << s.writeSample << "\n";
-      return 1;
+      return common::kExitFile;
     }
     if (s.linkPath.empty()) return 0;
   }
   if (s.linkPath.empty()) {
     std::cerr << "receiver-emulator: a PATH for the line is needed\n";
-    return 2;
+    return common::kExitUsage;
   }
   if (s.databaseFile.empty()) {
     s.receiver.databaseImage = SampleDatabaseImage();
   } else if (!ReadWholeFile(s.databaseFile, s.receiver.databaseImage)) {
     std::cerr << "receiver-emulator: cannot read " << s.databaseFile << "\n";
-    return 1;
+    return common::kExitFile;
   }
   s.receiver.log = [](const std::string& line) { std::cout << "receiver-emulator: " << line << std::endl; };
 
@@ -63,7 +64,7 @@ int Run(LinkSettings& s) {
     std::cerr << "receiver-emulator: note: download frames of " << s.receiver.downloadBlockSize
               << " bytes overflow the 12-bit length field, and the tool takes them without their checksum: "
                  "--damage-frame shows in a download only with --block-size "
-              << torvix::kMaxPayload << " or less\n";
+              << wire::kCheckedPayload << " or less\n";
   }
   Line line({s.linkPath, s.paced});
   if (!line.Ok()) {
@@ -86,7 +87,7 @@ int Run(LinkSettings& s) {
 
 }  // namespace
 
-Command AddLinkCommand(CLI::App& app) {
+Command AddLinkCommand(CLI::App& app, const PathChecks& paths) {
   auto settings = std::make_shared<LinkSettings>();
   LinkOptions& r = settings->receiver;
   LinkFaults& f = r.faults;
@@ -101,7 +102,7 @@ Command AddLinkCommand(CLI::App& app) {
       ->check(CLI::Range(1, 96))
       ->capture_default_str();
   sub->add_option("--database", settings->databaseFile, "Database image to send (default: the built-in sample)")
-      ->check(CLI::ExistingFile);
+      ->check(paths.ExistingFile());
   sub->add_option("--block-size", r.downloadBlockSize, "Payload bytes per download frame")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();

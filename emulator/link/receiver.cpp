@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "common/crc32.h"
-#include "torvix/link/link_frame.h"
+#include "emulator/link/link_wire.h"
 
 namespace emulator {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using namespace torvix;  // frame layout and codes
+using namespace wire;  // the receiver's own reading of the frames and codes
 
 constexpr int kIdlePollMs = 50;
 constexpr int kFrameRestMs = 3000;  // for the rest of a frame that has begun (4112 bytes at 19200 bit/s: 2.1 s)
@@ -22,7 +22,7 @@ constexpr int kFinalFramesMs = 100;  // quiet time that ends the last look at th
 constexpr std::uint8_t kIdentificationTag = 'R';  // byte 0 non-zero: an identification arrived
 // A receiver's download frames carry up to 4096 bytes: the length field then
 // needs a thirteenth bit, which the tool reads as a frame without checksum.
-constexpr std::size_t kMaxDownloadBlock = kMaxFrameBody - kFrameCrcSize;
+constexpr std::size_t kMaxDownloadBlock = kLargestPayload;
 constexpr std::size_t kStreamMarkerOffset = 0x1F0040;  // mode marker in the software stream
 
 std::string Hex(unsigned value) {
@@ -58,17 +58,14 @@ void LinkReceiver::Log(const std::string& text) {
 }
 
 bool LinkReceiver::SendCode(int code) {
-  const auto frame = BuildCommandFrame(static_cast<std::uint16_t>(code));
-  return line_.Send(frame.data(), frame.size());
+  return line_.Send(CommandFrame(code));
 }
 
 std::vector<std::uint8_t> ReceiverDataFrame(const std::uint8_t* payload, std::size_t n, bool damaged) {
-  std::vector<std::uint8_t> frame = BuildDataFrame(payload, n);
-  if (damaged) frame.back() ^= 0x5A;
-  return frame;
+  return DataFrame(payload, n, damaged);
 }
 
-bool DownloadDamageShows(std::size_t blockSize) { return blockSize <= kMaxPayload; }
+bool DownloadDamageShows(std::size_t blockSize) { return blockSize <= kCheckedPayload; }
 
 bool LinkReceiver::SendDataFrame(const std::uint8_t* payload, std::size_t n, bool damage) {
   return line_.Send(ReceiverDataFrame(payload, n, damage));
@@ -87,30 +84,30 @@ bool LinkReceiver::AwaitInput(int timeoutMs) {
 ToolFrame ParseToolFrame(const std::vector<std::uint8_t>& header,
                          const std::function<std::vector<std::uint8_t>(std::size_t)>& receiveBody) {
   ToolFrame frame;
-  if (header.size() < kFrameHeaderSize) return frame;
-  if (!std::equal(kFrameMarker.begin(), kFrameMarker.end(), header.begin())) {
+  if (header.size() < kHeaderSize) return frame;
+  const int code = HeaderCode(header.data(), header.size());
+  if (code < 0) {
     frame.badMarker = true;
     return frame;
   }
-  frame.code = (header[8] << 8) | header[9];
-  if (frame.code != CODE_DATA) return frame;
-  const std::size_t length = (static_cast<std::size_t>(header[10] & 0x0F) << 8) | header[11];
+  frame.code = code;
+  if (frame.code != kData) return frame;
+  const std::size_t length = LengthField(header.data());
   const std::vector<std::uint8_t> body = receiveBody(length);
-  if (length < kFrameCrcSize || body.size() < length) {
+  if (length < kCrcSize || body.size() < length) {
     frame.code = -1;
     return frame;
   }
-  frame.payload.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(length - kFrameCrcSize));
-  const std::uint8_t* crc = body.data() + length - kFrameCrcSize;
-  const std::uint32_t sent = (static_cast<std::uint32_t>(crc[0]) << 24) | (crc[1] << 16) | (crc[2] << 8) | crc[3];
-  frame.damaged = length > kFrameCrcSize && sent != common::Crc32(frame.payload.data(), frame.payload.size());
+  frame.payload.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(length - kCrcSize));
+  const std::uint32_t sent = CrcAt(body.data() + length - kCrcSize);
+  frame.damaged = length > kCrcSize && sent != common::Crc32(frame.payload.data(), frame.payload.size());
   return frame;
 }
 
 LinkReceiver::Frame LinkReceiver::ReadFrame(int timeoutMs) {
   if (!AwaitInput(timeoutMs)) return Frame{};
   // The tool writes a frame in one piece: once it has begun, the rest follows.
-  const std::vector<std::uint8_t> header = line_.Receive(kFrameHeaderSize, kFrameRestMs);
+  const std::vector<std::uint8_t> header = line_.Receive(kHeaderSize, kFrameRestMs);
   Frame frame = ParseToolFrame(header, [this](std::size_t n) { return line_.Receive(n, kFrameRestMs); });
   if (frame.badMarker) {
     // Out of step with the tool: drop what is waiting and start afresh.
@@ -155,8 +152,8 @@ bool LinkReceiver::SendBlocks(const std::vector<std::uint8_t>& data, std::size_t
       if (!SendDataFrame(data.data() + offset, n, damage)) return false;
       damage = false;
       const Frame reply = ReadFrame(options_.replyTimeoutMs);
-      if (reply.code == CODE_NAK) continue;
-      if (reply.code != CODE_ACK) {
+      if (reply.code == kNak) continue;
+      if (reply.code != kAck) {
         Log("transfer ended by the tool after " + std::to_string(frameNumber - 1) + " blocks (code " +
             std::to_string(reply.code) + ")");
         return false;
@@ -175,20 +172,20 @@ bool LinkReceiver::SendBlocks(const std::vector<std::uint8_t>& data, std::size_t
 
 void LinkReceiver::ServeIdentify() {
   if (RequestTakenByFault()) return;
-  SendCode(CODE_ACK);
+  SendCode(kAck);
   const std::vector<std::uint8_t> record = IdentificationRecord(options_.hardwareText, options_.softwareText);
   const int parts = std::max(1, options_.identificationFrames);
   const std::size_t size = (record.size() + static_cast<std::size_t>(parts) - 1) / static_cast<std::size_t>(parts);
   if (!SendBlocks(record, size)) return;
-  SendCode(CODE_IDENTIFY_END);
-  if (ReadFrame(options_.replyTimeoutMs).code == CODE_ACK) {
+  SendCode(kIdentifyEnd);
+  if (ReadFrame(options_.replyTimeoutMs).code == kAck) {
     Log("identified as \"" + options_.hardwareText + "\" / \"" + options_.softwareText + "\"");
   }
 }
 
 void LinkReceiver::ServeRead() {
   if (RequestTakenByFault()) return;
-  SendCode(CODE_ACK);
+  SendCode(kAck);
   // The tool closes its port and opens it again at 19200 bit/s; a receiver
   // talks only at that rate.
   const auto deadline = Clock::now() + std::chrono::milliseconds(options_.baudWaitMs);
@@ -201,8 +198,8 @@ void LinkReceiver::ServeRead() {
   }
   const std::size_t blockSize = std::clamp<std::size_t>(options_.downloadBlockSize, 1, kMaxDownloadBlock);
   if (!SendBlocks(options_.databaseImage, blockSize)) return;
-  SendCode(CODE_USER_DATA_END);
-  if (ReadFrame(options_.replyTimeoutMs).code == CODE_ACK) {
+  SendCode(kUserDataEnd);
+  if (ReadFrame(options_.replyTimeoutMs).code == kAck) {
     Log("database sent: " + std::to_string(options_.databaseImage.size()) + " bytes at 19200 bit/s");
   }
 }
@@ -210,15 +207,15 @@ void LinkReceiver::ServeRead() {
 void LinkReceiver::ServeUpload(int announceCode) {
   if (RequestTakenByFault()) return;
   LinkFaults& f = options_.faults;
-  const bool software = announceCode == CODE_SOFTWARE;
-  const int endCode = software ? CODE_SOFTWARE_END : CODE_FACTORY_DATA_END;
+  const bool software = announceCode == kSoftware;
+  const int endCode = software ? kSoftwareEnd : kFactoryDataEnd;
   if (f.readyDelayMs >= 0) {
-    SendCode(CODE_ACK);
+    SendCode(kAck);
     const auto readyAt = Clock::now() + std::chrono::milliseconds(f.readyDelayMs);
     while (Clock::now() < readyAt && !Stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(kBaudPollMs));
     f.readyDelayMs = -1;
   }
-  SendCode(CODE_READY);
+  SendCode(kReady);
   if (ReadFrame(options_.replyTimeoutMs).code != announceCode) {
     Log("no start code after ready");
     return;
@@ -227,14 +224,14 @@ void LinkReceiver::ServeUpload(int announceCode) {
   int blocks = 0;
   for (;;) {
     const Frame frame = ReadFrame(options_.replyTimeoutMs);
-    if (frame.code == CODE_DATA) {
+    if (frame.code == kData) {
       if (frame.damaged || (f.nakBlock == blocks + 1 && f.nakTimes > 0)) {
         if (!frame.damaged) --f.nakTimes;
-        SendCode(CODE_NAK);
+        SendCode(kNak);
         continue;
       }
       data.insert(data.end(), frame.payload.begin(), frame.payload.end());
-      SendCode(CODE_ACK);
+      SendCode(kAck);
       ++blocks;
       if (f.vanishAfterBlocks == blocks) {
         Log("vanishing after " + std::to_string(blocks) + " blocks");
@@ -246,11 +243,11 @@ void LinkReceiver::ServeUpload(int announceCode) {
     if (frame.code == endCode) {
       if (f.nakEnd) {
         f.nakEnd = false;
-        SendCode(CODE_NAK);
+        SendCode(kNak);
         Log("end code refused");
         return;
       }
-      SendCode(CODE_ACK);
+      SendCode(kAck);
       Store(announceCode, std::move(data));
       return;
     }
@@ -263,7 +260,7 @@ void LinkReceiver::ServeUpload(int announceCode) {
 void LinkReceiver::Store(int announceCode, std::vector<std::uint8_t> data) {
   std::string note;
   const std::string* path = nullptr;
-  if (announceCode == CODE_SOFTWARE) {
+  if (announceCode == kSoftware) {
     note = "software received: " + std::to_string(data.size()) + " bytes";
     if (data.size() >= 4) {
       const std::uint32_t size = (static_cast<std::uint32_t>(data[0]) << 24) | (data[1] << 16) | (data[2] << 8) | data[3];
@@ -280,7 +277,7 @@ void LinkReceiver::Store(int announceCode, std::vector<std::uint8_t> data) {
   Log(note);
   {
     std::lock_guard lock(mutex_);
-    (announceCode == CODE_SOFTWARE ? software_ : factory_) = std::move(data);
+    (announceCode == kSoftware ? software_ : factory_) = std::move(data);
     ++completedUploads_;
   }
   changed_.notify_all();
@@ -291,17 +288,17 @@ void LinkReceiver::Serve(const std::atomic<bool>& stop) {
   while (!stop.load() && line_.Pty().Ok()) {
     const Frame request = ReadFrame(kIdlePollMs);
     switch (request.code) {
-      case CODE_IDENTIFY: ServeIdentify(); break;
-      case CODE_READ_USER_DATA: ServeRead(); break;
-      case CODE_SOFTWARE:
-      case CODE_FACTORY_DATA: ServeUpload(request.code); break;
-      case CODE_ABORT: break;  // the tool gave up an exchange that is over here already
+      case kIdentify: ServeIdentify(); break;
+      case kReadUserData: ServeRead(); break;
+      case kSoftware:
+      case kFactoryData: ServeUpload(request.code); break;
+      case kAbort: break;  // the tool gave up an exchange that is over here already
       case -1: break;
       default: Log("code " + std::to_string(request.code) + " ignored"); break;
     }
   }
   // Take on record what the tool had already sent when the stop came (such as
-  // its last CODE_ABORT), so that nothing it said is lost to the stop.
+  // its last kAbort), so that nothing it said is lost to the stop.
   stop_ = nullptr;
   while (line_.Pty().Ok() && ReadFrame(kFinalFramesMs).code != -1) {
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "common/exit_codes.h"
 #include "emulator/token/token_receiver.h"
 
 namespace emulator {
@@ -90,7 +91,7 @@ int Run(const Settings& s) {
   options.announcement = Unescape(s.announcement);
   if (options.modelToken.size() != 5 || options.announcement.size() != 5) {
     std::fprintf(stderr, "model token and announcement must be five bytes\n");
-    return 2;
+    return common::kExitUsage;
   }
   for (std::size_t i = 0; i < 3 && i < s.delaysMs.size(); ++i) {
     options.stageDelays[i] = std::chrono::milliseconds(s.delaysMs[i]);
@@ -104,13 +105,13 @@ int Run(const Settings& s) {
       std::ifstream in(s.imageFile, std::ios::binary);
       if (!in) {
         std::fprintf(stderr, "cannot read %s\n", s.imageFile.c_str());
-        return 2;
+        return common::kExitFile;
       }
       options.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
       if (options.image.size() > kLargestServedImage) {
         std::fprintf(stderr, "%s: %zu bytes; a settings image has at most %zu (65535 blocks of 256)\n",
                      s.imageFile.c_str(), options.image.size(), kLargestServedImage);
-        return 2;
+        return common::kExitUsage;
       }
     }
   }
@@ -134,8 +135,11 @@ int Run(const Settings& s) {
     const TokenSession session = receiver.RunSession();
     if (receiver.Stopped() && !session.completed) break;
     allCompleted = allCompleted && session.completed;
-    std::printf("session %d: %s, %zu bytes received%s%s\n", n, session.completed ? "completed" : "failed",
-                session.received.size(), session.error.empty() ? "" : ": ", session.error.c_str());
+    // What the session moved: the image it served, or what it took in.
+    const bool serving = options.role == TokenRole::kServeSettings;
+    std::printf("session %d: %s, %zu bytes %s%s%s\n", n, session.completed ? "completed" : "failed",
+                serving ? session.sent : session.received.size(), serving ? "sent" : "received",
+                session.error.empty() ? "" : ": ", session.error.c_str());
     if (!s.storeDir.empty() && !session.received.empty()) {
       const std::string name = s.storeDir + "/" + (options.role == TokenRole::kAcceptSoftware ? "software-" : "settings-") +
                                std::to_string(n) + (options.role == TokenRole::kAcceptSoftware ? ".wsw" : ".wdb");
@@ -160,7 +164,7 @@ std::vector<std::string> Keys(const auto& map) {
 
 }  // namespace
 
-Command AddTokenCommand(CLI::App& app) {
+Command AddTokenCommand(CLI::App& app, const PathChecks& paths) {
   auto settings = std::make_shared<Settings>();
   CLI::App* sub = app.add_subcommand("updater", "Play a receiver for Updater's token protocol");
   sub->add_option("--role", settings->role, "What the tool does: send, receive or update")
@@ -173,9 +177,9 @@ Command AddTokenCommand(CLI::App& app) {
   sub->add_option("--model", settings->model, "Model token (five characters)")->capture_default_str();
   sub->add_option("--announce", settings->announcement, "Software-update announcement, \\0 for a zero byte")->capture_default_str();
   sub->add_option("--image", settings->imageFile, "Settings image served to a receiving tool (default: built-in)")
-      ->check(CLI::ExistingFile);
+      ->check(paths.ExistingFile());
   sub->add_option("--store", settings->storeDir, "Folder to store what each session received")
-      ->check(CLI::ExistingDirectory);
+      ->check(paths.ExistingDirectory());
   sub->add_option("--fault", settings->fault, "Misbehave: " + CLI::detail::join(Keys(kFaults), ", "))->capture_default_str()
       ->check(CLI::IsMember(Keys(kFaults)));
   sub->add_option("--fault-block", settings->faultBlock, "Block the bad-crc and block-257 faults hit")->capture_default_str();

@@ -1,6 +1,8 @@
 #include "emulator/token/token_receiver.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <thread>
 
 #include <unistd.h>
@@ -75,9 +77,41 @@ bool IsToolRecord(const std::vector<std::uint8_t>& bytes, std::uint32_t length) 
 
 TokenReceiver::TokenReceiver(Line& line, TokenOptions options) : line_(line), options_(std::move(options)) {}
 
-std::vector<std::uint8_t> TokenReceiver::SampleImage(std::size_t size) {
-  std::vector<std::uint8_t> image(size);
-  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+std::vector<std::uint8_t> TokenReceiver::SampleImage() {
+  constexpr std::size_t kBlocks = 782;
+  constexpr std::size_t kSize = kBlocks * kBlock;
+  constexpr std::size_t kChannels = 0x100;     // where the channel list begins
+  constexpr std::size_t kChannelSize = 32;     // number, frequency, symbol rate, polarisation, flags, name
+  constexpr std::size_t kChannelCount = 48;
+  constexpr std::uint16_t kFormat = 0x0100;    // settings format 1.0
+  constexpr std::uint8_t kErased = 0xFF;       // flash that holds nothing
+  std::vector<std::uint8_t> image(kSize, kErased);
+  std::vector<std::uint8_t> head(std::begin("DB4EU"), std::end("DB4EU") - 1);
+  head.resize(8, 0);
+  Put16(head, kFormat);
+  Put16(head, static_cast<std::uint16_t>(kBlocks));
+  Put32(head, static_cast<std::uint32_t>(kSize));
+  const std::string name = "Q5100 settings";
+  head.insert(head.end(), name.begin(), name.end());
+  head.resize(0x20, 0);
+  Put16(head, static_cast<std::uint16_t>(kChannelCount));
+  head.resize(kChannels, 0);
+  for (std::size_t n = 0; n < kChannelCount; ++n) {
+    std::vector<std::uint8_t> channel;
+    Put16(channel, static_cast<std::uint16_t>(n + 1));
+    Put16(channel, static_cast<std::uint16_t>(10714 + 19 * n));  // MHz
+    Put16(channel, n % 3 == 0 ? 22000 : 27500);                  // kS/s
+    channel.push_back(n % 2 == 0 ? 'H' : 'V');
+    channel.push_back(n % 5 == 0 ? 0x01 : 0x00);  // scrambled
+    char text[24] = {};
+    std::snprintf(text, sizeof text, "Channel %03zu", n + 1);
+    channel.insert(channel.end(), std::begin(text), std::end(text));
+    head.insert(head.end(), channel.begin(), channel.end());
+  }
+  // Bytes 0x24 to 0x27: CRC-32 of the channel list, as the receiver checks it.
+  const std::uint32_t listCrc = common::Crc32(head.data() + kChannels, kChannelCount * kChannelSize);
+  for (int i = 0; i < 4; ++i) head[0x24 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(listCrc >> (24 - 8 * i));
+  std::copy(head.begin(), head.end(), image.begin());
   return image;
 }
 
@@ -294,7 +328,7 @@ void TokenReceiver::ServeSettings(TokenSession& session) {
     Put32(blockHeader, crc);
     Send(blockHeader.data(), blockHeader.size());
     if (!ReadToken(token, session) || token != "2ACK3") return;
-    Send(image.data() + offset, length);
+    if (Send(image.data() + offset, length)) session.sent += length;
     if (!ReadToken(token, session) || token != "2ACK3") return;
   }
   for (const char* expected : {"2DLD3", "2DBD3"}) {

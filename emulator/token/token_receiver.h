@@ -73,6 +73,7 @@ struct TokenSession {
   // Accepting settings: the block data in arrival order (fill included).
   // Accepting software: the header and every record exactly as they came.
   std::vector<std::uint8_t> received;
+  std::size_t sent = 0;                       // serving settings: image bytes sent in blocks
   std::vector<std::uint32_t> blockAddresses;  // accepting settings
   std::uint16_t headerBlockCount = 0;         // accepting settings
   std::uint32_t headerImageSize = 0;          // accepting settings
@@ -123,8 +124,12 @@ class TokenReceiver {
   void Stop() { stop_.store(true); }
   bool Stopped() const { return stop_.load(); }
 
-  // A built-in settings image of `size` bytes (a repeating, recognisable pattern).
-  static std::vector<std::uint8_t> SampleImage(std::size_t size = 200000 + 1234);
+  // The built-in settings image, as a receiver's settings file looks: 782
+  // whole blocks of 256 bytes (200192 bytes, the smallest file Updater sends
+  // back), opening with a header that names the model ("DB4EU"), the format
+  // and the size, then a short channel list, the rest erased flash (0xFF).
+  // The same bytes every time.
+  static std::vector<std::uint8_t> SampleImage();
 
  private:
   // False (with the reason in `session`) once stopped, once the tool has

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "emulator/link/link_wire.h"
 #include "emulator/link/sample_database.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_writer.h"
@@ -33,6 +34,28 @@ TEST(SampleDatabase, PrintsAsAFactoryDataText) {
   EXPECT_NE(printed.find("      t   11836           27500     ver"), std::string::npos);
   EXPECT_NE(printed.find("  v       \"Das Erste\"     1         2         28106"), std::string::npos);
   EXPECT_NE(printed.find("  r       \"Radio One\"     1         1         12345"), std::string::npos);
+}
+
+// The receiver's own frames, byte for byte as the wire has them.
+TEST(ReceiverFrames, GoldenBytes) {
+  const Bytes marker = {'T', 'w', 'i', 'n', 'O', 'w', 'L', 's'};
+  const auto framed = [&marker](Bytes rest) {
+    rest.insert(rest.begin(), marker.begin(), marker.end());
+    return rest;
+  };
+  const std::uint8_t abc[] = {'a', 'b', 'c'};
+  EXPECT_EQ(emulator::wire::CommandFrame(17), framed({0x00, 0x11, 0x00, 0x00}));
+  EXPECT_EQ(emulator::wire::CommandFrame(0x1234), framed({0x12, 0x34, 0x00, 0x00}));
+  EXPECT_EQ(emulator::ReceiverDataFrame(abc, 3, false),
+            framed({0x00, 0x30, 0x00, 0x07, 'a', 'b', 'c', 0x35, 0x24, 0x41, 0xC2}));
+  EXPECT_EQ(emulator::ReceiverDataFrame(abc, 3, true),
+            framed({0x00, 0x30, 0x00, 0x07, 'a', 'b', 'c', 0x35, 0x24, 0x41, 0xC2 ^ 0x5A}));
+  EXPECT_EQ(emulator::ReceiverDataFrame(nullptr, 0, false), framed({0x00, 0x30, 0x00, 0x04, 0, 0, 0, 0}));
+  // 4096 bytes: the length 4100 runs into the field's thirteenth bit.
+  const Bytes big(4096, 0);
+  const Bytes frame = emulator::ReceiverDataFrame(big.data(), big.size(), false);
+  ASSERT_EQ(frame.size(), 4112u);
+  EXPECT_EQ(Bytes(frame.begin() + 8, frame.begin() + 12), (Bytes{0x00, 0x30, 0x10, 0x04}));
 }
 
 TEST(IdentificationRecord, TextsAreCutToThirtyOneCharacters) {

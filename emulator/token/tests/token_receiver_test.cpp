@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -151,3 +152,101 @@ TEST(TokenReceiver, AnImageTooLargeForTheBlockCountIsRefusedAtStart) {
 }
 
 }  // namespace
+
+// The built-in image looks like a receiver's settings file: whole blocks,
+// no software signature (55 AA) in front, a header that names the model,
+// format and size, a channel list and erased flash behind it.
+TEST(TokenReceiver, TheSampleImageLooksLikeASettingsFile) {
+  const std::vector<std::uint8_t> image = TokenReceiver::SampleImage();
+  ASSERT_EQ(image.size(), 200192u);
+  EXPECT_EQ(image, TokenReceiver::SampleImage());
+  const std::vector<std::uint8_t> head = {'D', 'B', '4', 'E', 'U', 0, 0, 0, 0x01, 0x00, 0x03, 0x0E, 0x00, 0x03, 0x0E, 0x00};
+  EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.begin() + 16), head);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[0x10])), "Q5100 settings");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[0x108])), "Channel 001");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[0x100 + 47 * 32 + 8])), "Channel 048");
+  EXPECT_EQ(std::count(image.begin() + 0x100 + 48 * 32, image.end(), 0xFF), 200192 - 0x100 - 48 * 32);
+}
+
+// Runs the emulator with `args`; its exit code, its standard output and error
+// in `out`.
+int RunEmulator(const std::string& args, const std::filesystem::path& dir, std::string& out) {
+  const std::string command = std::string(RECEIVER_EMULATOR) + " " + args + " >" + (dir / "out").string() + " 2>&1";
+  const int status = std::system(command.c_str());
+  std::ifstream in(dir / "out");
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A wrong command line and a file that is not there end with the codes of
+// the table both command lines share.
+TEST(ReceiverEmulator, ExitCodesOfTheSharedTable) {
+  const auto dir = std::filesystem::temp_directory_path() / ("emu-exit-" + std::to_string(::getpid()));
+  std::filesystem::create_directory(dir);
+  const std::string tty = (dir / "tty").string();
+  const std::string missing = (dir / "missing").string();
+  const struct {
+    std::string args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {"", 2, "A subcommand is required"},
+      {"link", 2, "a PATH for the line is needed"},
+      {"link --block-size 0 " + tty, 2, "--block-size"},
+      {"updater " + tty, 2, "--role is required"},
+      {"updater --role fly " + tty, 2, "--role"},
+      {"updater --role update --model DB4 " + tty, 2, "must be five bytes"},
+      {"link --database " + missing + " " + tty, 10, "File does not exist: " + missing},
+      {"updater --role receive --image " + missing + " " + tty, 10, "File does not exist: " + missing},
+      {"updater --role send --store " + missing + " " + tty, 10, "Directory does not exist: " + missing},
+      {"link --write-sample " + missing + "/sample.bin", 10, "cannot write " + missing + "/sample.bin"},
+      {"--version", 0, "receiver-emulator "},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(RunEmulator(c.args, dir, out), c.code) << c.args << ": " << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tty))) << c.args;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A session that served an image says how much it sent.
+TEST(ReceiverEmulator, AServingSessionLogsTheBytesItSent) {
+  const auto dir = std::filesystem::temp_directory_path() / ("emu-sent-" + std::to_string(::getpid()));
+  std::filesystem::create_directory(dir);
+  const std::string tty = (dir / "tty").string();
+  std::ofstream(dir / "image.bin", std::ios::binary) << std::string(300, 'x');  // a block and 44 bytes
+  std::string out;
+  auto emulator = std::async(std::launch::async, [&] {
+    return RunEmulator("updater --role receive --sessions 1 --image " + (dir / "image.bin").string() + " " + tty, dir,
+                       out);
+  });
+  while (!std::filesystem::is_symlink(tty)) {
+    ASSERT_EQ(emulator.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout) << out;
+  }
+  {
+    Tool tool(tty);
+    tool.Write("DB4EU");
+    EXPECT_EQ(tool.Read(5), "2ACK3");
+    tool.Write("2NXT3");
+    EXPECT_EQ(tool.Read(14).substr(0, 2), "UU");
+    tool.Write("2ACK3");
+    EXPECT_EQ(tool.Read(5), "2NXT3");
+    for (const std::size_t length : {256u, 44u}) {
+      EXPECT_EQ(tool.Read(18).size(), 18u);
+      tool.Write("2ACK3");
+      EXPECT_EQ(tool.Read(length), std::string(length, 'x'));
+      tool.Write("2ACK3");
+    }
+    tool.Write("2DLD3");
+    tool.Write("2DBD3");
+    std::string finals;
+    for (int i = 0; i < 1001; ++i) finals += "2DVD3";
+    tool.Write(finals);
+  }
+  ASSERT_EQ(emulator.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(emulator.get(), 0) << out;
+  EXPECT_NE(out.find("session 1: completed, 300 bytes sent\n"), std::string::npos) << out;
+  std::filesystem::remove_all(dir);
+}

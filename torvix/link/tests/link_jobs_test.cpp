@@ -20,6 +20,9 @@ using torvix::testing::JobBench;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
+// The tool's acknowledgement as the wire has it.
+const Bytes kAckFrame = {'T', 'w', 'i', 'n', 'O', 'w', 'L', 's', 0x00, 0x00, 0x00, 0x00};
+
 int Count(const std::vector<int>& codes, int code) {
   return static_cast<int>(std::count(codes.begin(), codes.end(), code));
 }
@@ -119,11 +122,10 @@ TEST(ConnectSurplus, IdentificationBeyondNinetySixBytesIsDropped) {
   auto& pty = bench.Pty();
   ASSERT_TRUE(bench.TakeCommand());
   bench.SendCode(CODE_ACK);
-  const auto ack = BuildCommandFrame(CODE_ACK);
   Bytes first(60, 0xA1), second(60, 0xB2);
   for (const Bytes* part : {&first, &second}) {
     pty.Write(BuildDataFrame(part->data(), part->size()));
-    ASSERT_EQ(pty.Read(12, 2000), Bytes(ack.begin(), ack.end()));
+    ASSERT_EQ(pty.Read(12, 2000), kAckFrame);
   }
   bench.SendCode(CODE_IDENTIFY_END);
   worker.join();
@@ -256,15 +258,13 @@ TEST(ReadUserDataByHand, EmptyFirstBlockAndSurplusData) {
   std::thread worker(ReadUserDataThreadProc, std::ref(bench.job));
   ASSERT_TRUE(bench.AcceptReadRequest());
   auto& pty = bench.Pty();
-  const auto ack = BuildCommandFrame(CODE_ACK);
-  const Bytes ackBytes(ack.begin(), ack.end());
   pty.Write(BuildDataFrame(nullptr, 0));
-  ASSERT_EQ(pty.Read(12, 2000), ackBytes);
+  ASSERT_EQ(pty.Read(12, 2000), kAckFrame);
   Bytes block(4096);
   for (int i = 0; i < 33; ++i) {  // 135168 bytes
     std::fill(block.begin(), block.end(), static_cast<std::uint8_t>(i));
     pty.Write(BuildDataFrame(block.data(), block.size()));
-    ASSERT_EQ(pty.Read(12, 2000), ackBytes);
+    ASSERT_EQ(pty.Read(12, 2000), kAckFrame);
   }
   bench.SendCode(CODE_USER_DATA_END);
   worker.join();
@@ -281,10 +281,13 @@ TEST(ReadUserDataByHand, EmptyFirstBlockAndSurplusData) {
 // the flag byte set where the file reaches it.
 class MemoryImage : public ImageStream {
  public:
+  static constexpr std::size_t kFileHeader = 42;       // what the upgrade entry has read before the job
+  static constexpr std::size_t kFlagByte = 0x1F0066;  // file offset of the byte the mode marker replaces
+
   explicit MemoryImage(std::size_t length, std::uint8_t flag = 0x07) : bytes_(length) {
     for (std::size_t i = 0; i < length; ++i) bytes_[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
-    if (length > kUpgradeFlagOffset) bytes_[kUpgradeFlagOffset] = flag;
-    position_ = kRomImageHeaderSize;
+    if (length > kFlagByte) bytes_[kFlagByte] = flag;
+    position_ = kFileHeader;
   }
   std::uint64_t Length() const override { return bytes_.size(); }
   long Read(std::uint8_t* buffer, std::size_t n) override {
@@ -297,14 +300,14 @@ class MemoryImage : public ImageStream {
   void FailAtRead(int n) { failAtRead_ = n; }
   // The stream the receiver should get: size prefix, the bytes after the header.
   Bytes Stream(std::uint8_t marker) const {
-    const auto size = static_cast<std::uint32_t>(bytes_.size() - kRomImageHeaderSize);
+    const auto size = static_cast<std::uint32_t>(bytes_.size() - kFileHeader);
     Bytes s(4 + size);
     s[0] = static_cast<std::uint8_t>(size >> 24);
     s[1] = static_cast<std::uint8_t>(size >> 16);
     s[2] = static_cast<std::uint8_t>(size >> 8);
     s[3] = static_cast<std::uint8_t>(size);
-    std::copy(bytes_.begin() + kRomImageHeaderSize, bytes_.end(), s.begin() + 4);
-    if (bytes_.size() > kUpgradeFlagOffset) s[kUpgradeFlagOffset - kRomImageHeaderSize + 4] = marker;
+    std::copy(bytes_.begin() + kFileHeader, bytes_.end(), s.begin() + 4);
+    if (bytes_.size() > kFlagByte) s[0x1F0040] = marker;  // the flag byte's place in the stream
     return s;
   }
   const Bytes& Bytes_() const { return bytes_; }
