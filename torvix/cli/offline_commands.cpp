@@ -9,13 +9,14 @@
 #include "torvix/link/link_jobs.h"
 #include "torvix/ops/operations.h"
 #include "torvix/ops/rom_preflight.h"
+#include "torvix/ops/upgrade_entries.h"
 
 namespace torvix::cli {
 namespace {
 
 struct CheckOptions {
   std::string rom;
-  int mode = 0;  // 0: every mode
+  int mode = 0;  // the entry --mode names; 0: every entry
   bool yes = false;
 };
 
@@ -25,28 +26,28 @@ std::string Hex(unsigned value, int digits) {
   return text;
 }
 
-// What Upgrade `mode` does with the image, and its exit code when it refuses
+// What `entry` does with the image, and its exit code when it refuses
 // before a receiver is asked (0 when it goes on).
-int ModeLine(const RomPreflight& p, int mode, bool yes, std::string& line) {
-  const bool wholeOnly = p.check.upgradeFlagByte == 0;
-  std::string marker = Hex(UpgradeMarker(mode <= 2 && !wholeOnly ? mode : 0), 2);
-  line = "Upgrade " + std::to_string(mode) + ": ";
-  if (mode >= 3) line += "needs the access code; ";
+int EntryLine(const RomPreflight& p, const UpgradeEntry& entry, bool yes, std::string& line) {
+  const bool asksWhole = entry.asksWholeUpgrade && p.check.upgradeFlagByte == 0;
+  const std::string marker = Hex(UpgradeMarker(UpgradeModeOf(entry, asksWhole)), 2);
+  line = "Upgrade " + std::to_string(entry.number) + ": ";
+  if (entry.needsAccessCode) line += "needs the access code; ";
   int code = common::kExitOk;
-  if ((mode == 1 || mode == 2) && wholeOnly) {
+  if (asksWhole) {
     line += "asks the whole-upgrade question first (--yes accepts it; the channel list and satellite information "
             "then alter); ";
     if (!yes) code = common::kExitDeclined;
   }
-  if (mode != 4 && !p.check.expectedHardware) {
+  if (entry.checksHardware && !p.check.expectedHardware) {
     line += "refused: \"" + std::string(kHardwareVersionError) + "\" whatever the receiver reports";
     return code == common::kExitOk ? common::kExitRefused : code;
   }
   line += "sends the image with marker " + marker + " in place of the flag byte";
-  if (mode == 4) {
-    line += ", without connect or hardware check";
-  } else {
+  if (entry.checksHardware) {
     line += " once the receiver reports hardware " + std::to_string(*p.check.expectedHardware);
+  } else {
+    line += entry.connectsFirst ? ", without hardware check" : ", without connect or hardware check";
   }
   return code;
 }
@@ -88,11 +89,11 @@ int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
                 LineSeconds(p.lineBytes, SerialPort::kDefaultBaud), static_cast<unsigned long long>(p.lineBytes));
   report += line;
   int code = common::kExitOk;
-  for (int mode = 1; mode <= 4; ++mode) {
-    if (options.mode != 0 && mode != options.mode) continue;
+  for (const UpgradeEntry& entry : kUpgradeEntries) {
+    if (options.mode != 0 && entry.number != options.mode) continue;
     std::string text;
-    const int modeCode = ModeLine(p, mode, options.yes, text);
-    if (options.mode != 0) code = modeCode;
+    const int entryCode = EntryLine(p, entry, options.yes, text);
+    if (options.mode != 0) code = entryCode;
     report += text + "\n";
   }
   std::fputs(report.c_str(), out);

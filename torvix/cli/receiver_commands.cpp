@@ -399,9 +399,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         const UpgradeOptions& u = *upgrade;
         // An image the upgrade refuses anyway, or a wrong access code, is
         // refused before the receiver is kept busy with a backup.
-        const bool refusedAnyway =
-            RefusedWithoutReceiver(PreflightRom(u.rom), u.mode) ||
-            (u.mode >= 3 && !u.accessCode.empty() && !AccessCodeMatches(u.accessCode));
+        const bool refusedAnyway = RefusedWithoutReceiver(PreflightRom(u.rom), u.mode, u.accessCode);
         if (!u.backup.empty() && !refusedAnyway) {
           const int backedUp = ReadInto(context, ui, *text, receiver.File(u.backup), "Backup");
           if (backedUp != common::kExitOk) {

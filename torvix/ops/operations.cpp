@@ -7,6 +7,7 @@
 
 #include "common/replacing_file.h"
 #include "torvix/link/rom_image.h"
+#include "torvix/ops/upgrade_entries.h"
 
 namespace torvix {
 namespace {
@@ -18,14 +19,6 @@ constexpr std::size_t kSoftwareTextOffset = 64;
 std::string RecordText(const std::array<std::uint8_t, kReceiverInfoSize>& record, std::size_t offset) {
   const char* text = reinterpret_cast<const char*>(record.data() + offset);
   return std::string(text, ::strnlen(text, kVersionTextLength));
-}
-
-int ModeOfEntry(int entry) {
-  switch (entry) {
-    case 1: return 1;  // software, keeping the channel list
-    case 2: return 2;  // software and satellite information
-    default: return 0; // whole upgrade
-  }
 }
 
 }  // namespace
@@ -66,11 +59,13 @@ OperationResult Upgrade(OperationContext& context, int entry, const std::string&
   return Upgrade(context, entry, [&romPath]() -> std::optional<std::string> { return romPath; }, fileError);
 }
 
-OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& fileError) {
+OperationResult Upgrade(OperationContext& context, int entryNumber, const FileChooser& chooseRom,
+                        std::string& fileError) {
   ProgramValues& values = context.values;
   OperationUi& ui = context.ui;
-  const bool factoryEntry = entry == 3 || entry == 4;
-  if (factoryEntry && !values.accessGranted) {
+  const UpgradeEntry* entry = FindUpgradeEntry(entryNumber);
+  if (entry == nullptr) return OperationResult::kRefused;
+  if (entry->needsAccessCode && !values.accessGranted) {
     const std::optional<std::string> code = ui.AskAccessCode();
     if (!code) return OperationResult::kDeclined;
     if (!AccessCodeMatches(*code)) {
@@ -79,7 +74,7 @@ OperationResult Upgrade(OperationContext& context, int entry, const FileChooser&
     }
     values.accessGranted = true;
   }
-  values.upgradeMode = ModeOfEntry(entry);
+  values.upgradeMode = entry->upgradeMode;
   const std::optional<std::string> romPath = chooseRom();
   if (!romPath) return OperationResult::kDeclined;
 
@@ -97,17 +92,17 @@ OperationResult Upgrade(OperationContext& context, int entry, const FileChooser&
     ui.ShowWarning(kWrongRomImage, context.programName);
     return OperationResult::kRefused;
   }
-  if (!factoryEntry && check.upgradeFlagByte == 0) {
+  if (entry->asksWholeUpgrade && check.upgradeFlagByte == 0) {
     if (!ui.ConfirmWholeUpgrade(kWholeUpgradeQuestion, context.programName)) return OperationResult::kDeclined;
-    values.upgradeMode = 0;
+    values.upgradeMode = UpgradeModeOf(*entry, true);
   }
-  if (entry != 4) {
-    if (!values.connectAttempted) {
-      const OperationResult connected = Connect(context).result;
-      // The operator's stop was meant for the whole entry, not for the connect alone.
-      if (connected == OperationResult::kStopped) return connected;
-      if (connected == OperationResult::kPortNotOpened && context.portFailureEndsUpgrade) return connected;
-    }
+  if (entry->connectsFirst && !values.connectAttempted) {
+    const OperationResult connected = Connect(context).result;
+    // The operator's stop was meant for the whole entry, not for the connect alone.
+    if (connected == OperationResult::kStopped) return connected;
+    if (connected == OperationResult::kPortNotOpened && context.portFailureEndsUpgrade) return connected;
+  }
+  if (entry->checksHardware) {
     if (!check.expectedHardware || *check.expectedHardware != values.hardwareNumber) {
       ui.ShowMessage(kHardwareVersionError, context.programName);
       return OperationResult::kRefused;

@@ -133,11 +133,12 @@ ConnectReport Connect(OperationContext& context);
 // dialog); none when the choice was cancelled.  Caller's thread.
 using FileChooser = std::function<std::optional<std::string>()>;
 
-// Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file
-// could not be used (kFileError).  Entries 1 to 3 connect first while no
-// connect was attempted in this run: a failed connect leaves hardwareNumber
-// for the hardware check, a connect the operator stopped ends the entry
-// (kStopped), and a port that did not open ends it only with
+// Upgrade 1 to 4 (`entry`, as kUpgradeEntries has them; any other number is
+// refused) with the ROM image at `romPath`.  `fileError` says why a file
+// could not be used (kFileError).  The entries that connect first do so while
+// no connect was attempted in this run: a failed connect leaves
+// hardwareNumber for the hardware check, a connect the operator stopped ends
+// the entry (kStopped), and a port that did not open ends it only with
 // portFailureEndsUpgrade (kPortNotOpened).
 OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError);
 // The same, choosing the ROM image after the access code and the mode are

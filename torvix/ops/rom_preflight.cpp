@@ -39,8 +39,11 @@ RomPreflight PreflightRom(const std::string& path) {
   return preflight;
 }
 
-bool RefusedWithoutReceiver(const RomPreflight& preflight, int mode) {
-  return !preflight.fileError.empty() || !preflight.check.magicOk || (mode != 4 && !preflight.check.expectedHardware);
+bool RefusedWithoutReceiver(const RomPreflight& preflight, int entryNumber, const std::string& accessCode) {
+  const UpgradeEntry* entry = FindUpgradeEntry(entryNumber);
+  return entry == nullptr || !preflight.fileError.empty() || !preflight.check.magicOk ||
+         (entry->checksHardware && !preflight.check.expectedHardware) ||
+         (entry->needsAccessCode && !accessCode.empty() && !AccessCodeMatches(accessCode));
 }
 
 double LineSeconds(std::uint64_t bytes, std::uint32_t baud) {

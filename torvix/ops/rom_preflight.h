@@ -10,6 +10,7 @@
 #include <string>
 
 #include "torvix/link/rom_image.h"
+#include "torvix/ops/upgrade_entries.h"
 
 namespace torvix {
 
@@ -23,10 +24,11 @@ struct RomPreflight {
 };
 
 RomPreflight PreflightRom(const std::string& path);
-// True when the upgrade entry of `mode` (1 to 4) will refuse the image
-// whatever a receiver says: it cannot be read, its magic is wrong, or (modes
-// 1 to 3) it names no hardware number to compare.
-bool RefusedWithoutReceiver(const RomPreflight& preflight, int mode);
+// True when Upgrade `entry` (1 to 4; any other number is refused) will refuse
+// the image whatever a receiver says: it cannot be read, its magic is wrong,
+// (entries with the hardware check) it names no hardware number to compare,
+// or (entries behind the access code) `accessCode`, when given, is wrong.
+bool RefusedWithoutReceiver(const RomPreflight& preflight, int entry, const std::string& accessCode = "");
 
 // The line time of `bytes` at `baud` (ten bit times a byte), in seconds.
 double LineSeconds(std::uint64_t bytes, std::uint32_t baud);
