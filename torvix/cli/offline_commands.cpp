@@ -20,6 +20,9 @@ struct CheckOptions {
   bool yes = false;
 };
 
+// What torvix-cli says of its own, after the system's texts: "torvix-cli: FILE: reason".
+void SayOwn(std::FILE* err, const std::string& text) { std::fprintf(err, "torvix-cli: %s\n", text.c_str()); }
+
 std::string Hex(unsigned value, int digits) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -55,33 +58,35 @@ int EntryLine(const RomPreflight& p, const UpgradeEntry& entry, bool yes, std::s
 int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
   const RomPreflight p = PreflightRom(options.rom);
   if (!p.fileError.empty()) {
-    std::fprintf(err, "[file] %s\n", p.fileError.c_str());
+    SayOwn(err, p.fileError);
     return common::kExitFile;
   }
   std::string report = "ROM image:        " + options.rom + "\nsize:             " + std::to_string(p.size) + " bytes\n";
-  if (!p.check.magicOk) {
+  if (!p.check.Sendable()) {
     std::fputs(report.c_str(), out);
+    std::fflush(out);
     std::fprintf(err, "[TORVIX]%s\n", kWrongRomImage);
+    SayOwn(err, options.rom + ": " + RomRefusalText(p.check, p.size));
     return common::kExitRefused;
   }
   const bool t = p.check.variant == RomVariant::T;
   report += "variant:          " + std::string(t ? "T" : "A") + " \"" + std::string(t ? kRomMagicT : kRomMagicA) + "\"\n";
-  report += "hardware code:    " + (p.hardwareCode ? std::to_string(*p.hardwareCode) : "none (the file ends before " +
-                                                                                         Hex(kHardwareCodeOffset, 6) + ")") +
-            "\n";
+  report += "hardware code:    " + std::to_string(p.check.hardwareCode) + "\n";
   report += "hardware number:  " + (p.check.expectedHardware ? std::to_string(*p.check.expectedHardware)
                                                              : std::string("none: Upgrade 1 to 3 refuse the image")) +
             "\n";
-  report += "flag byte:        " +
-            (p.check.reachesFlagByte ? Hex(p.check.upgradeFlagByte, 2) : "none (the file ends before " +
-                                                                             Hex(kUpgradeFlagOffset, 6) + "), counts as 0x00") +
+  report += "flag byte:        " + Hex(p.check.upgradeFlagByte, 2) +
             (p.check.upgradeFlagByte == 0 ? ": whole upgrade only; Upgrade 1 and 2 ask before they alter the channel "
                                             "list and satellite information\n"
                                           : ": Upgrade 1 keeps the channel list, Upgrade 2 replaces satellite "
                                             "information\n");
-  char line[160];
-  std::snprintf(line, sizeof line, "blocks:           %d of %zu bytes, %llu bytes sent after the 42-byte header\n",
-                p.blocks, kSoftwareBlockSize, static_cast<unsigned long long>(p.size - kRomImageHeaderSize));
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "blocks:           %d, as the upgrade's progress counts them (\"block N/%d\")\n"
+                "data frames:      %d of %zu bytes (the first with the 4-byte size in front), %llu bytes sent after "
+                "the 42-byte header\n",
+                p.progressTotal, p.progressTotal, p.frames, kSoftwareBlockSize,
+                static_cast<unsigned long long>(p.size - kRomImageHeaderSize));
   report += line;
   std::snprintf(line, sizeof line,
                 "transfer time:    %.0f s at 115200 bit/s (%llu bytes on the line; the receiver's own pauses come on "
@@ -97,8 +102,7 @@ int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     report += text + "\n";
   }
   std::fputs(report.c_str(), out);
-  std::fflush(out);
-  return code;
+  return std::fflush(out) == 0 ? code : common::kExitFile;
 }
 
 }  // namespace
