@@ -62,22 +62,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(rom.Length() == length);
   RomImageCheck check;
   FUZZ_CHECK(CheckRomImage(rom, check));
-  if (length == 0) {
-    FUZZ_CHECK(!check.magicOk);
-    return 0;
-  }
   std::vector<std::uint8_t> start(kRomImageHeaderSize);
   for (std::size_t i = 0; i < start.size(); ++i) start[i] = ByteAt(head, tail, length, i);
-  const bool describable = length >= kRomImageHeaderSize && length - kRomImageHeaderSize <= kMaxRomImageData;
-  FUZZ_CHECK(check.magicOk == (describable && MagicVariant(start.data(), start.size()).has_value()));
+  const bool magic = length >= kRomImageHeaderSize && MagicVariant(start.data(), start.size()).has_value();
+  const RomRefusal refusal = !magic                                             ? RomRefusal::kWrongMagic
+                             : length < kMinRomImageSize                        ? RomRefusal::kTooShort
+                             : length - kRomImageHeaderSize > kMaxRomImageData ? RomRefusal::kTooLarge
+                                                                                : RomRefusal::kNone;
+  FUZZ_CHECK(check.refusal == refusal);
   // Left at the first byte to send.
   std::uint8_t next = 0;
   const long got = rom.Read(&next, 1);
   FUZZ_CHECK(got == (length > kRomImageHeaderSize ? 1 : 0));
   if (got == 1) FUZZ_CHECK(next == ByteAt(head, tail, length, kRomImageHeaderSize));
-  if (!check.magicOk) return 0;
-  FUZZ_CHECK(check.reachesFlagByte == (length > kUpgradeFlagOffset));
+  if (!check.Sendable()) return 0;
+  FUZZ_CHECK(check.hardwareCode == ByteAt(head, tail, length, kHardwareCodeOffset));
   FUZZ_CHECK(check.upgradeFlagByte == ByteAt(head, tail, length, kUpgradeFlagOffset));
-  if (length <= kHardwareCodeOffset) FUZZ_CHECK(!check.expectedHardware.has_value());
   return 0;
 }

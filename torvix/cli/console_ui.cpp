@@ -238,7 +238,17 @@ bool ConsoleUi::ConfirmReceiverOn(const std::string&, const std::string&) {
 }
 
 bool ConsoleUi::ConfirmWholeUpgrade(const std::string& text, const std::string& caption) {
-  if (answers_.acceptWholeUpgrade) {
+  return Confirm(text, caption, answers_.acceptWholeUpgrade);
+}
+
+void ConsoleUi::ShowFactoryList(const FactoryList& list) { ShowInfo(FactoryListText(list), "Write Factory Data"); }
+
+bool ConsoleUi::ConfirmListWithoutServices(const std::string& question, const std::string& caption) {
+  return Confirm(question, caption, answers_.acceptListWithoutServices);
+}
+
+bool ConsoleUi::Confirm(const std::string& text, const std::string& caption, bool yes) {
+  if (yes) {
     if (presentation_.events != nullptr) presentation_.events->Question(device_, caption, text, true);
     ShowInfo(text + "\n(accepted by --yes)", caption);
     return true;

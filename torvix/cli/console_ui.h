@@ -40,8 +40,9 @@ struct ConsolePresentation {
 class ConsoleUi : public OperationUi {
  public:
   struct Answers {
-    bool acceptWholeUpgrade = false;        // --yes
-    std::optional<std::string> accessCode;  // --access-code
+    bool acceptWholeUpgrade = false;         // upgrade --yes
+    bool acceptListWithoutServices = false;  // write-factory-data --yes
+    std::optional<std::string> accessCode;   // --access-code
   };
 
   // How the console ends a running operation.  Either may be null; both must
@@ -72,6 +73,8 @@ class ConsoleUi : public OperationUi {
   bool ConfirmReceiverOn(const std::string& text, const std::string& caption) override;
   bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) override;
   std::optional<std::string> AskAccessCode() override;
+  void ShowFactoryList(const FactoryList& list) override;
+  bool ConfirmListWithoutServices(const std::string& question, const std::string& caption) override;
 
   // Ends a progress line still open on the terminal and prints the count of a
   // repeated port error.
@@ -90,6 +93,8 @@ class ConsoleUi : public OperationUi {
   // holding the lock (the job's progress waits for nothing); none without a
   // terminal, at the end of input, or once the output has failed.
   std::optional<std::string> Ask(const std::string& question, bool hidden);
+  // An OK / Cancel question: accepted by `yes` (said so), else asked on the terminal.
+  bool Confirm(const std::string& text, const std::string& caption, bool yes);
 
   mutable std::mutex mutex_;
   std::FILE* out_;

@@ -1,14 +1,15 @@
 #include "torvix/cli/database_commands.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <iostream>
 #include <sstream>
 
-#include "common/replacing_file.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_reader.h"
 #include "torvix/database/factory_text_writer.h"
+#include "torvix/database/records.h"
+#include "torvix/ops/factory_report.h"
+#include "torvix/ops/input_file.h"
+#include "torvix/ops/output_file.h"
 
 namespace torvix::cli {
 
@@ -16,55 +17,62 @@ namespace {
 
 constexpr char kInvalidImageMessage[] = "Factory data of the receiver is not valid.";
 
+// What torvix-cli says of its own, after the system's texts: "torvix-cli: FILE: reason".
+void SayOwn(std::ostream& err, const std::string& text) { err << "torvix-cli: " << text << '\n'; }
+
 int FileError(std::ostream& err, const std::string& text) {
-  err << "torvix-cli: " << text << '\n';
+  SayOwn(err, text);
   return common::kExitFile;
 }
 
-std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
-
 }  // namespace
 
-int CompileCommand(const std::string& textPath, const std::string& imagePath, std::ostream& err) {
-  std::ifstream in(textPath, std::ios::binary);
-  if (!in) return FileError(err, SystemError(textPath));
-  StreamByteSource raw(in);
+int CompileCommand(const std::string& textPath, const std::string& imagePath, std::ostream& out, std::ostream& err) {
+  InputFile in;
+  if (!in.Open(textPath)) return FileError(err, in.Error());
+  StreamByteSource raw(in.Stream());
   DosTextSource text(raw);
   const int result = ReadFactoryText(text);
+  if (in.Failed()) return FileError(err, in.Error());
   if (result != FT_OK) {
-    const std::string& message = GetFactoryTextMessage();
+    // The reader's message as it is, behind the file and line it is about.
+    std::string message = TextErrorAt(textPath, GetFactoryTextMessage());
+    if (message.back() != '\n') message += '\n';
     err << message;
-    if (message.empty() || message.back() != '\n') err << '\n';
     // The reader's own result code (1 to 9) would overlap the table's codes.
     return common::kExitRefused;
   }
   const DatabaseImage& image = GetDatabaseImage();
   std::string error;
-  if (!common::ReplaceFile(imagePath, {reinterpret_cast<const char*>(image.Data()), DatabaseImage::kSize}, error)) {
+  if (!WriteOutputFile(imagePath, {reinterpret_cast<const char*>(image.Data()), DatabaseImage::kSize}, error)) {
     return FileError(err, error);
   }
-  return common::kExitOk;
+  out << textPath << ": " << FactoryListText(FactoryListOf(image.Data())) << '\n';
+  return out.flush() ? common::kExitOk : common::kExitFile;
 }
 
-int PrintCommand(const std::string& imagePath, const std::string& textPath, std::ostream& err) {
-  std::ifstream in(imagePath, std::ios::binary);
-  if (!in) return FileError(err, SystemError(imagePath));
+int PrintCommand(const std::string& imagePath, const std::string& textPath, std::ostream&, std::ostream& err) {
+  InputFile in;
+  if (!in.Open(imagePath)) return FileError(err, in.Error());
   DatabaseImage& image = GetDatabaseImage();
-  in.read(reinterpret_cast<char*>(image.Data()), DatabaseImage::kSize);
-  const std::streamsize size = in.gcount();
-  if (in.bad()) return FileError(err, imagePath + ": read error");
-  if (size != static_cast<std::streamsize>(DatabaseImage::kSize) || in.peek() != std::char_traits<char>::eof()) {
-    err << "torvix-cli: " << imagePath << ": not a database image (an image has " << DatabaseImage::kSize
-        << " bytes)\n";
+  in.Stream().read(reinterpret_cast<char*>(image.Data()), DatabaseImage::kSize);
+  const std::streamsize size = in.Stream().gcount();
+  const bool longer = in.Stream().peek() != std::char_traits<char>::eof();
+  if (in.Failed()) return FileError(err, in.Error());
+  if (size != static_cast<std::streamsize>(DatabaseImage::kSize) || longer) {
+    SayOwn(err, imagePath + ": not a database image (an image has " + std::to_string(DatabaseImage::kSize) +
+                    " bytes)");
     return common::kExitInvalidImage;
   }
   std::ostringstream text;
   if (WriteFactoryText(text) != 0) {
     err << kInvalidImageMessage << '\n';
+    SayOwn(err, imagePath + ": not a database image (it does not begin with \"" +
+                    std::string(kImageMagic) + "\")");
     return common::kExitInvalidImage;
   }
   std::string error;
-  if (!common::ReplaceFile(textPath, text.str(), error)) return FileError(err, error);
+  if (!WriteOutputFile(textPath, text.str(), error)) return FileError(err, error);
   return common::kExitOk;
 }
 
@@ -79,7 +87,7 @@ struct FileCommand {
   const char* inputHelp;
   const char* outputName;
   const char* outputHelp;
-  int (*run)(const std::string& input, const std::string& output, std::ostream& err);
+  int (*run)(const std::string& input, const std::string& output, std::ostream& out, std::ostream& err);
 };
 
 void AddFileCommand(CLI::App& app, CommandOutcome& outcome, const FileCommand& command) {
@@ -88,7 +96,7 @@ void AddFileCommand(CLI::App& app, CommandOutcome& outcome, const FileCommand& c
   auto paths = std::make_shared<std::pair<std::string, std::string>>();
   sub->add_option(command.inputName, paths->first, command.inputHelp)->required()->type_name("FILE");
   sub->add_option(command.outputName, paths->second, command.outputHelp)->required()->type_name("FILE");
-  sub->callback([paths, run = command.run, &outcome] { outcome.exitCode = run(paths->first, paths->second, std::cerr); });
+  sub->callback([paths, run = command.run, &outcome] { outcome.exitCode = run(paths->first, paths->second, std::cout, std::cerr); });
 }
 
 }  // namespace

@@ -9,15 +9,19 @@
 #include "torvix/link/link_jobs.h"
 #include "torvix/ops/operations.h"
 #include "torvix/ops/rom_preflight.h"
+#include "torvix/ops/upgrade_entries.h"
 
 namespace torvix::cli {
 namespace {
 
 struct CheckOptions {
   std::string rom;
-  int mode = 0;  // 0: every mode
+  int mode = 0;  // the entry --mode names; 0: every entry
   bool yes = false;
 };
+
+// What torvix-cli says of its own, after the system's texts: "torvix-cli: FILE: reason".
+void SayOwn(std::FILE* err, const std::string& text) { std::fprintf(err, "torvix-cli: %s\n", text.c_str()); }
 
 std::string Hex(unsigned value, int digits) {
   char text[16];
@@ -25,28 +29,28 @@ std::string Hex(unsigned value, int digits) {
   return text;
 }
 
-// What Upgrade `mode` does with the image, and its exit code when it refuses
+// What `entry` does with the image, and its exit code when it refuses
 // before a receiver is asked (0 when it goes on).
-int ModeLine(const RomPreflight& p, int mode, bool yes, std::string& line) {
-  const bool wholeOnly = p.check.upgradeFlagByte == 0;
-  std::string marker = Hex(UpgradeMarker(mode <= 2 && !wholeOnly ? mode : 0), 2);
-  line = "Upgrade " + std::to_string(mode) + ": ";
-  if (mode >= 3) line += "needs the access code; ";
+int EntryLine(const RomPreflight& p, const UpgradeEntry& entry, bool yes, std::string& line) {
+  const bool asksWhole = entry.asksWholeUpgrade && p.check.upgradeFlagByte == 0;
+  const std::string marker = Hex(UpgradeMarker(UpgradeModeOf(entry, asksWhole)), 2);
+  line = "Upgrade " + std::to_string(entry.number) + ": ";
+  if (entry.needsAccessCode) line += "needs the access code; ";
   int code = common::kExitOk;
-  if ((mode == 1 || mode == 2) && wholeOnly) {
+  if (asksWhole) {
     line += "asks the whole-upgrade question first (--yes accepts it; the channel list and satellite information "
             "then alter); ";
     if (!yes) code = common::kExitDeclined;
   }
-  if (mode != 4 && !p.check.expectedHardware) {
+  if (entry.checksHardware && !p.check.expectedHardware) {
     line += "refused: \"" + std::string(kHardwareVersionError) + "\" whatever the receiver reports";
     return code == common::kExitOk ? common::kExitRefused : code;
   }
   line += "sends the image with marker " + marker + " in place of the flag byte";
-  if (mode == 4) {
-    line += ", without connect or hardware check";
-  } else {
+  if (entry.checksHardware) {
     line += " once the receiver reports hardware " + std::to_string(*p.check.expectedHardware);
+  } else {
+    line += entry.connectsFirst ? ", without hardware check" : ", without connect or hardware check";
   }
   return code;
 }
@@ -54,33 +58,35 @@ int ModeLine(const RomPreflight& p, int mode, bool yes, std::string& line) {
 int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
   const RomPreflight p = PreflightRom(options.rom);
   if (!p.fileError.empty()) {
-    std::fprintf(err, "[file] %s\n", p.fileError.c_str());
+    SayOwn(err, p.fileError);
     return common::kExitFile;
   }
   std::string report = "ROM image:        " + options.rom + "\nsize:             " + std::to_string(p.size) + " bytes\n";
-  if (!p.check.magicOk) {
+  if (!p.check.Sendable()) {
     std::fputs(report.c_str(), out);
+    std::fflush(out);
     std::fprintf(err, "[TORVIX]%s\n", kWrongRomImage);
+    SayOwn(err, options.rom + ": " + RomRefusalText(p.check, p.size));
     return common::kExitRefused;
   }
   const bool t = p.check.variant == RomVariant::T;
   report += "variant:          " + std::string(t ? "T" : "A") + " \"" + std::string(t ? kRomMagicT : kRomMagicA) + "\"\n";
-  report += "hardware code:    " + (p.hardwareCode ? std::to_string(*p.hardwareCode) : "none (the file ends before " +
-                                                                                         Hex(kHardwareCodeOffset, 6) + ")") +
-            "\n";
+  report += "hardware code:    " + std::to_string(p.check.hardwareCode) + "\n";
   report += "hardware number:  " + (p.check.expectedHardware ? std::to_string(*p.check.expectedHardware)
                                                              : std::string("none: Upgrade 1 to 3 refuse the image")) +
             "\n";
-  report += "flag byte:        " +
-            (p.check.reachesFlagByte ? Hex(p.check.upgradeFlagByte, 2) : "none (the file ends before " +
-                                                                             Hex(kUpgradeFlagOffset, 6) + "), counts as 0x00") +
+  report += "flag byte:        " + Hex(p.check.upgradeFlagByte, 2) +
             (p.check.upgradeFlagByte == 0 ? ": whole upgrade only; Upgrade 1 and 2 ask before they alter the channel "
                                             "list and satellite information\n"
                                           : ": Upgrade 1 keeps the channel list, Upgrade 2 replaces satellite "
                                             "information\n");
-  char line[160];
-  std::snprintf(line, sizeof line, "blocks:           %d of %zu bytes, %llu bytes sent after the 42-byte header\n",
-                p.blocks, kSoftwareBlockSize, static_cast<unsigned long long>(p.size - kRomImageHeaderSize));
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "blocks:           %d, as the upgrade's progress counts them (\"block N/%d\")\n"
+                "data frames:      %d of %zu bytes (the first with the 4-byte size in front), %llu bytes sent after "
+                "the 42-byte header\n",
+                p.progressTotal, p.progressTotal, p.frames, kSoftwareBlockSize,
+                static_cast<unsigned long long>(p.size - kRomImageHeaderSize));
   report += line;
   std::snprintf(line, sizeof line,
                 "transfer time:    %.0f s at 115200 bit/s (%llu bytes on the line; the receiver's own pauses come on "
@@ -88,16 +94,15 @@ int CheckRom(const CheckOptions& options, std::FILE* out, std::FILE* err) {
                 LineSeconds(p.lineBytes, SerialPort::kDefaultBaud), static_cast<unsigned long long>(p.lineBytes));
   report += line;
   int code = common::kExitOk;
-  for (int mode = 1; mode <= 4; ++mode) {
-    if (options.mode != 0 && mode != options.mode) continue;
+  for (const UpgradeEntry& entry : kUpgradeEntries) {
+    if (options.mode != 0 && entry.number != options.mode) continue;
     std::string text;
-    const int modeCode = ModeLine(p, mode, options.yes, text);
-    if (options.mode != 0) code = modeCode;
+    const int entryCode = EntryLine(p, entry, options.yes, text);
+    if (options.mode != 0) code = entryCode;
     report += text + "\n";
   }
   std::fputs(report.c_str(), out);
-  std::fflush(out);
-  return code;
+  return std::fflush(out) == 0 ? code : common::kExitFile;
 }
 
 }  // namespace

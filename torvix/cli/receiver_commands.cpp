@@ -290,7 +290,7 @@ int ReadInto(OperationContext& context, ConsoleUi& ui, FactoryText& text, const 
              const char* caption) {
   std::string error;
   const OperationResult result = ReadUserData(context, text, path, error);
-  if (result == OperationResult::kFileError) ReportFileError(ui, error);
+  if (!error.empty()) ReportFileError(ui, error);
   if (result == OperationResult::kDone) ui.ShowInfo("Factory data written to " + path, caption);
   // Refused here means the downloaded image is not valid, as print says of a file.
   return result == OperationResult::kRefused ? common::kExitInvalidImage : ExitCodeFor(result);
@@ -356,16 +356,20 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
 
     auto writeCommon = std::make_shared<CommonOptions>();
     auto writePath = std::make_shared<std::string>();
-    CLI::App* write = app.add_subcommand("write-factory-data", "Compile a factory-data text and send it to the receiver");
+    auto writeYes = std::make_shared<bool>(false);
+    CLI::App* write = app.add_subcommand(
+        "write-factory-data", "Compile a factory-data text, say what the list holds, and send it to the receiver");
     write->add_option("text", *writePath, "Factory-data text file to send")->required();
+    write->add_flag("--yes", *writeYes, "Send a list without services (asked first otherwise)");
     AddPortOptions(write, *writeCommon);
-    write->callback([&exitCode, settings, writeCommon, writePath] {
+    write->callback([&exitCode, settings, writeCommon, writePath, writeYes] {
       Command command;
       command.name = "write-factory-data";
+      command.answers.acceptListWithoutServices = *writeYes;
       command.operation = [writePath](OperationContext& context, ConsoleUi& ui, const Receiver&, FactoryText* text) {
         std::string error;
         const OperationResult result = WriteFactoryData(context, *text, *writePath, error);
-        if (result == OperationResult::kFileError) ReportFileError(ui, error);
+        if (!error.empty()) ReportFileError(ui, error);
         return ExitCodeFor(result);
       };
       exitCode = RunCommand(settings, *writeCommon, command);
@@ -399,9 +403,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         const UpgradeOptions& u = *upgrade;
         // An image the upgrade refuses anyway, or a wrong access code, is
         // refused before the receiver is kept busy with a backup.
-        const bool refusedAnyway =
-            RefusedWithoutReceiver(PreflightRom(u.rom), u.mode) ||
-            (u.mode >= 3 && !u.accessCode.empty() && !AccessCodeMatches(u.accessCode));
+        const bool refusedAnyway = RefusedWithoutReceiver(PreflightRom(u.rom), u.mode, u.accessCode);
         if (!u.backup.empty() && !refusedAnyway) {
           const int backedUp = ReadInto(context, ui, *text, receiver.File(u.backup), "Backup");
           if (backedUp != common::kExitOk) {
@@ -411,7 +413,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         }
         std::string error;
         const OperationResult result = Upgrade(context, u.mode, u.rom, error);
-        if (result == OperationResult::kFileError) ReportFileError(ui, error);
+        if (!error.empty()) ReportFileError(ui, error);
         return ExitCodeFor(result);
       };
       exitCode = RunCommand(settings, *portOptions, command);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -90,7 +91,7 @@ bool RomImageFile::Open(const std::string& path) {
   struct stat st {};
   const bool statted = ::fstat(fd_, &st) == 0;
   if (!statted || !S_ISREG(st.st_mode)) {
-    error_ = statted ? "not a regular file" : std::strerror(errno);
+    error_ = !statted ? std::strerror(errno) : S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
     ::close(fd_);
     fd_ = -1;
     return false;
@@ -128,33 +129,44 @@ bool RomImageFile::Seek(std::uint64_t offset) {
 bool CheckRomImage(RomImageFile& file, RomImageCheck& check) {
   check = RomImageCheck{};
   std::array<std::uint8_t, kRomImageHeaderSize> header{};
-  // A file without the whole header has nothing to send behind it.
   int got = ReadAt(file, 0, header.data(), header.size());
   if (got < 0) return false;
-  if (got == 0) return file.Seek(kRomImageHeaderSize);
-  const auto variant = MagicVariant(header.data(), header.size());
+  const auto variant = got == 1 ? MagicVariant(header.data(), header.size()) : std::nullopt;
+  if (!variant) return file.Seek(kRomImageHeaderSize);
+  check.variant = *variant;
+  // Too short for the bytes the checks read, the flag byte last: such a file
+  // holds no whole software, and the receiver whose software is broken would
+  // be left with less.
+  if (file.Length() < kMinRomImageSize) {
+    check.refusal = RomRefusal::kTooShort;
+    return file.Seek(kRomImageHeaderSize);
+  }
   // The receiver learns the image's size from a 32-bit field: a larger file
   // cannot be described to it and is no image of it.
-  if (!variant || file.Length() - kRomImageHeaderSize > kMaxRomImageData) return file.Seek(kRomImageHeaderSize);
-  check.magicOk = true;
-  check.variant = *variant;
-
-  std::uint8_t code = 0;
-  if ((got = ReadAt(file, kHardwareCodeOffset, &code, 1)) < 0) return false;
-  if (got == 1) {
-    std::optional<std::uint16_t> stored;
-    std::uint8_t number[2];
-    if (*variant == RomVariant::A && code == kHardwareCodeExplicit) {
-      if ((got = ReadAt(file, kHardwareNumberOffset, number, 2)) < 0) return false;
-      if (got == 1) stored = static_cast<std::uint16_t>(number[0] | (number[1] << 8));
-    }
-    check.expectedHardware = ExpectedHardwareNumber(*variant, code, stored);
+  if (file.Length() - kRomImageHeaderSize > kMaxRomImageData) {
+    check.refusal = RomRefusal::kTooLarge;
+    return file.Seek(kRomImageHeaderSize);
   }
 
+  std::uint8_t code = 0;
+  std::uint8_t number[2] = {};
   std::uint8_t flag = 0;
-  if ((got = ReadAt(file, kUpgradeFlagOffset, &flag, 1)) < 0) return false;
-  check.reachesFlagByte = got == 1;
-  check.upgradeFlagByte = got == 1 ? flag : 0;
+  for (const auto& [offset, out, n] : {std::tuple{kHardwareCodeOffset, &code, std::size_t{1}},
+                                       std::tuple{kHardwareNumberOffset, number, std::size_t{2}},
+                                       std::tuple{kUpgradeFlagOffset, &flag, std::size_t{1}}}) {
+    got = ReadAt(file, offset, out, n);
+    if (got < 0) return false;
+    // The length was checked: the file was cut short meanwhile.
+    if (got == 0) {
+      check.refusal = RomRefusal::kTooShort;
+      return file.Seek(kRomImageHeaderSize);
+    }
+  }
+  check.refusal = RomRefusal::kNone;
+  check.hardwareCode = code;
+  check.upgradeFlagByte = flag;
+  check.expectedHardware =
+      ExpectedHardwareNumber(*variant, code, static_cast<std::uint16_t>(number[0] | (number[1] << 8)));
   return file.Seek(kRomImageHeaderSize);
 }
 

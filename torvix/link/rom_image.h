@@ -10,6 +10,8 @@
 //   0x1F002C   1 byte   hardware code
 //   0x1F002F   2 bytes  hardware number, little-endian (variant A, code 254 only)
 //   0x1F0066   1 byte   upgrade flag byte: 0 = whole upgrade only
+// A file that ends before the flag byte is refused, as is one whose magic is
+// neither variant.
 //
 // Everything here runs on the calling thread and blocks only on file reads.
 #pragma once
@@ -31,6 +33,8 @@ static_assert(kRomMagicA.size() == kRomMagicSize && kRomMagicT.size() == kRomMag
 inline constexpr std::uint64_t kHardwareCodeOffset = 0x1F002C;    // 2031660
 inline constexpr std::uint64_t kHardwareNumberOffset = 0x1F002F;  // 2031663, variant A with code 254
 inline constexpr std::uint64_t kUpgradeFlagOffset = 0x1F0066;     // 2031718, upgradeFlagByte
+// The shortest file that holds every byte the checks read: the flag byte is the last.
+inline constexpr std::uint64_t kMinRomImageSize = kUpgradeFlagOffset + 1;
 inline constexpr std::uint64_t kMaxRomImageData = 0xFFFFFFFF;     // bytes after the header: a 32-bit size field
 inline constexpr std::uint8_t kHardwareCodeExplicit = 254;        // variant A: number stored in the image
 inline constexpr std::uint8_t kHardwareCode107 = 255;             // variant A: hardware 107
@@ -87,7 +91,8 @@ class RomImageFile : public ImageStream {
   RomImageFile(const RomImageFile&) = delete;
   RomImageFile& operator=(const RomImageFile&) = delete;
 
-  // Opens `path` for reading; false (Error() says why) when it cannot.
+  // Opens `path` for reading; false (Error() says why: the system's text,
+  // "Is a directory" for a folder) when it cannot or it is no regular file.
   bool Open(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Error() const { return error_; }
@@ -107,23 +112,32 @@ class RomImageFile : public ImageStream {
   std::string error_;
 };
 
+// Why a ROM image file is not sent; every refusal shows the same box
+// ("Wrong ROM image").
+enum class RomRefusal {
+  kNone,        // an image for the receiver: it may be sent
+  kWrongMagic,  // the first 40 bytes are neither magic (a file shorter than them too)
+  kTooShort,    // a magic, but the file ends before the flag byte: shorter than kMinRomImageSize
+  kTooLarge,    // more data after the header than the receiver's 32-bit size field describes
+};
+
 // What the upgrade entries learn from a ROM image file before sending it.
+// Beyond `refusal` (and `variant` of an image too short) the fields hold
+// only for an image that may be sent, which reaches every byte read here.
 struct RomImageCheck {
-  bool magicOk = false;                    // first 40 bytes are one of the magics
+  RomRefusal refusal = RomRefusal::kWrongMagic;
   RomVariant variant = RomVariant::A;
-  bool reachesFlagByte = false;            // file holds the byte at 0x1F0066
-  std::uint8_t upgradeFlagByte = 0;        // valid when reachesFlagByte
-  std::optional<int> expectedHardware;     // none: the hardware check fails
+  std::uint8_t hardwareCode = 0;
+  std::uint8_t upgradeFlagByte = 0;     // 0: whole upgrade only
+  std::optional<int> expectedHardware;  // none: the hardware check fails
+  bool Sendable() const { return refusal == RomRefusal::kNone; }
 };
 
 // Reads the header, the hardware code and the flag byte of an open file and
-// leaves it positioned at offset 42, ready for the upload.  A file with more
-// data than the 32-bit size field the receiver gets can describe fails the
-// magic check, as does one shorter than the header.  Never reads past
-// the end: a file too short for the hardware code has no expected hardware
-// number (the hardware check refuses it), and a file too short for the flag
-// byte counts as "whole upgrade only" (flag 0), the side that asks before
-// changing the channel list.  False only when the file cannot be read.
+// leaves it positioned at offset 42, ready for the upload.  Never reads past
+// the end: a file too short for the bytes read here, or with more data than
+// the 32-bit size field the receiver gets can describe, is refused before.
+// False only when the file cannot be read (Error() of the file says why).
 bool CheckRomImage(RomImageFile& file, RomImageCheck& check);
 
 }  // namespace torvix

@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
-#include "common/replacing_file.h"
 #include "torvix/link/rom_image.h"
+#include "torvix/ops/input_file.h"
+#include "torvix/ops/output_file.h"
+#include "torvix/ops/rom_preflight.h"
+#include "torvix/ops/upgrade_entries.h"
 
 namespace torvix {
 namespace {
@@ -18,14 +20,6 @@ constexpr std::size_t kSoftwareTextOffset = 64;
 std::string RecordText(const std::array<std::uint8_t, kReceiverInfoSize>& record, std::size_t offset) {
   const char* text = reinterpret_cast<const char*>(record.data() + offset);
   return std::string(text, ::strnlen(text, kVersionTextLength));
-}
-
-int ModeOfEntry(int entry) {
-  switch (entry) {
-    case 1: return 1;  // software, keeping the channel list
-    case 2: return 2;  // software and satellite information
-    default: return 0; // whole upgrade
-  }
 }
 
 }  // namespace
@@ -62,15 +56,17 @@ ConnectReport Connect(OperationContext& context) {
   return report;
 }
 
-OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError) {
-  return Upgrade(context, entry, [&romPath]() -> std::optional<std::string> { return romPath; }, fileError);
+OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& detail) {
+  return Upgrade(context, entry, [&romPath]() -> std::optional<std::string> { return romPath; }, detail);
 }
 
-OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& fileError) {
+OperationResult Upgrade(OperationContext& context, int entryNumber, const FileChooser& chooseRom,
+                        std::string& detail) {
   ProgramValues& values = context.values;
   OperationUi& ui = context.ui;
-  const bool factoryEntry = entry == 3 || entry == 4;
-  if (factoryEntry && !values.accessGranted) {
+  const UpgradeEntry* entry = FindUpgradeEntry(entryNumber);
+  if (entry == nullptr) return OperationResult::kRefused;
+  if (entry->needsAccessCode && !values.accessGranted) {
     const std::optional<std::string> code = ui.AskAccessCode();
     if (!code) return OperationResult::kDeclined;
     if (!AccessCodeMatches(*code)) {
@@ -79,37 +75,35 @@ OperationResult Upgrade(OperationContext& context, int entry, const FileChooser&
     }
     values.accessGranted = true;
   }
-  values.upgradeMode = ModeOfEntry(entry);
+  values.upgradeMode = entry->upgradeMode;
   const std::optional<std::string> romPath = chooseRom();
   if (!romPath) return OperationResult::kDeclined;
 
   RomImageFile file;
-  if (!file.Open(*romPath)) {
-    fileError = *romPath + ": " + file.Error();
-    return OperationResult::kFileError;
-  }
   RomImageCheck check;
-  if (!CheckRomImage(file, check)) {
-    fileError = *romPath + ": " + file.Error();
+  if (!file.Open(*romPath) || !CheckRomImage(file, check)) {
+    detail = *romPath + ": " + file.Error();
     return OperationResult::kFileError;
   }
-  if (!check.magicOk) {
+  if (!check.Sendable()) {
     ui.ShowWarning(kWrongRomImage, context.programName);
+    detail = *romPath + ": " + RomRefusalText(check, file.Length());
     return OperationResult::kRefused;
   }
-  if (!factoryEntry && check.upgradeFlagByte == 0) {
+  if (entry->asksWholeUpgrade && check.upgradeFlagByte == 0) {
     if (!ui.ConfirmWholeUpgrade(kWholeUpgradeQuestion, context.programName)) return OperationResult::kDeclined;
-    values.upgradeMode = 0;
+    values.upgradeMode = UpgradeModeOf(*entry, true);
   }
-  if (entry != 4) {
-    if (!values.connectAttempted) {
-      const OperationResult connected = Connect(context).result;
-      // The operator's stop was meant for the whole entry, not for the connect alone.
-      if (connected == OperationResult::kStopped) return connected;
-      if (connected == OperationResult::kPortNotOpened && context.portFailureEndsUpgrade) return connected;
-    }
+  if (entry->connectsFirst && !values.connectAttempted) {
+    const OperationResult connected = Connect(context).result;
+    // The operator's stop was meant for the whole entry, not for the connect alone.
+    if (connected == OperationResult::kStopped) return connected;
+    if (connected == OperationResult::kPortNotOpened && context.portFailureEndsUpgrade) return connected;
+  }
+  if (entry->checksHardware) {
     if (!check.expectedHardware || *check.expectedHardware != values.hardwareNumber) {
       ui.ShowMessage(kHardwareVersionError, context.programName);
+      detail = *romPath + ": " + HardwareMismatchText(check, values.hardwareNumber);
       return OperationResult::kRefused;
     }
   }
@@ -120,19 +114,19 @@ OperationResult Upgrade(OperationContext& context, int entry, const FileChooser&
 }
 
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const std::string& textPath,
-                             std::string& fileError) {
-  return ReadUserData(context, text, [&textPath]() -> std::optional<std::string> { return textPath; }, fileError);
+                             std::string& detail) {
+  return ReadUserData(context, text, [&textPath]() -> std::optional<std::string> { return textPath; }, detail);
 }
 
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const FileChooser& chooseText,
-                             std::string& fileError) {
+                             std::string& detail) {
   if (!context.ui.ConfirmReceiverOn(kTurnOnReceiver, context.programName)) return OperationResult::kDeclined;
   const std::optional<std::string> textPath = chooseText();
   if (!textPath) return OperationResult::kDeclined;
   // Make sure the text can be written before the receiver is kept busy.
-  common::ReplacingFile file;
+  OutputFile file;
   if (!file.Create(*textPath)) {
-    fileError = file.Error();
+    detail = file.Error();
     return OperationResult::kFileError;
   }
   OperationData data;
@@ -149,23 +143,35 @@ OperationResult ReadUserData(OperationContext& context, FactoryText& text, const
     return OperationResult::kRefused;
   }
   if (!file.Write(printed.str()) || !file.Commit()) {
-    fileError = file.Error();
+    detail = file.Error();
     return OperationResult::kFileError;
   }
   return OperationResult::kDone;
 }
 
 OperationResult WriteFactoryData(OperationContext& context, FactoryText& text, const std::string& textPath,
-                                 std::string& fileError) {
-  std::ifstream in(textPath, std::ios::binary);
-  if (!in) {
-    fileError = textPath + ": " + std::strerror(errno);
+                                 std::string& detail) {
+  InputFile in;
+  if (!in.Open(textPath)) {
+    detail = in.Error();
     return OperationResult::kFileError;
   }
   std::string message;
-  if (text.Compile(in, message) != 0) {
+  const int compiled = text.Compile(in.Stream(), message);
+  // A text that could not be read to its end is no text the reader judged.
+  if (in.Failed()) {
+    detail = in.Error();
+    return OperationResult::kFileError;
+  }
+  if (compiled != 0) {
     context.ui.ShowWarning(message, context.programName);
+    detail = TextErrorAt(textPath, message.substr(0, message.find('\n')));
     return OperationResult::kRefused;
+  }
+  const FactoryList list = FactoryListOf(text.Image());
+  context.ui.ShowFactoryList(list);
+  if (list.services == 0 && !context.ui.ConfirmListWithoutServices(kNoServicesQuestion, context.programName)) {
+    return OperationResult::kDeclined;
   }
   OperationData data;
   data.databaseImage = text.Image();

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "torvix/ops/factory_report.h"
 #include "torvix/ops/progress_session.h"
 
 namespace torvix {
@@ -42,6 +43,15 @@ class OperationUi : public ProgressView, public SerialErrorNotifier {
   virtual bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) = 0;
   // The password dialog: the text entered, none when cancelled.
   virtual std::optional<std::string> AskAccessCode() = 0;
+  // What a compiled factory-data list holds, before it is sent.  The window
+  // shows nothing: the system sends what its reader accepted.
+  virtual void ShowFactoryList(const FactoryList&) {}
+  // kNoServicesQuestion (OK / Cancel) before a list without services is
+  // sent: true to send it.  The window asks nothing and sends it, as the
+  // system does; the command line asks.
+  virtual bool ConfirmListWithoutServices(const std::string& /*question*/, const std::string& /*caption*/) {
+    return true;
+  }
 };
 
 // Runs one modal progress window for an operation and returns how it ended.
@@ -133,32 +143,46 @@ ConnectReport Connect(OperationContext& context);
 // dialog); none when the choice was cancelled.  Caller's thread.
 using FileChooser = std::function<std::optional<std::string>()>;
 
-// Upgrade 1 to 4 with the ROM image at `romPath`.  `fileError` says why a file
-// could not be used (kFileError).  Entries 1 to 3 connect first while no
-// connect was attempted in this run: a failed connect leaves hardwareNumber
-// for the hardware check, a connect the operator stopped ends the entry
-// (kStopped), and a port that did not open ends it only with
-// portFailureEndsUpgrade (kPortNotOpened).
-OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& fileError);
+// What an operation says of a file beside the system's boxes, for a command
+// line to add after them (the window shows only its boxes): "path: reason".
+// Set for kFileError (why the file could not be opened, read or written,
+// the system's text) and for a refused file (kRefused): why the ROM image is
+// no image to send or is for other hardware; where the factory-data reader
+// stopped, in GNU form ("path:30: * Error : line 30. ...", the message's
+// first line).  Empty otherwise.
+//
+// Upgrade 1 to 4 (`entry`, as kUpgradeEntries has them; any other number is
+// refused) with the ROM image at `romPath`.  An image cut short is refused
+// by every entry ("Wrong ROM image").  The entries that connect first do so
+// while no connect was attempted in this run: a failed connect leaves
+// hardwareNumber for the hardware check, a connect the operator stopped ends
+// the entry (kStopped), and a port that did not open ends it only with
+// portFailureEndsUpgrade (kPortNotOpened).  All of these run on the caller's
+// thread and block while their progress window is open.
+OperationResult Upgrade(OperationContext& context, int entry, const std::string& romPath, std::string& detail);
 // The same, choosing the ROM image after the access code and the mode are
 // settled, as the window's entries do; a cancelled choice ends the entry
 // (kDeclined).
-OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& fileError);
+OperationResult Upgrade(OperationContext& context, int entry, const FileChooser& chooseRom, std::string& detail);
 
 // Read User Data into `textPath`.  The text is written (through a temporary
-// file renamed over the chosen one) only after a completed download; a
-// failed or stopped download leaves the chosen file as it was.  After a
-// failure the operator sees kFactoryDataNotValid; after a stop nothing.
+// file renamed over the chosen one; straight into a device or pipe) only
+// after a completed download; a failed or stopped download leaves the chosen
+// file as it was.  After a failure the operator sees kFactoryDataNotValid;
+// after a stop nothing.
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const std::string& textPath,
-                             std::string& fileError);
+                             std::string& detail);
 // The same, choosing the text file after the operator confirmed that the
 // receiver is on; a cancelled choice ends it (kDeclined) and creates no file.
 OperationResult ReadUserData(OperationContext& context, FactoryText& text, const FileChooser& chooseText,
-                             std::string& fileError);
+                             std::string& detail);
 
 // Write Factory Data from `textPath`: compiles it, shows the reader's message
-// when refused (nothing sent), otherwise uploads the image.
+// when refused (nothing sent), otherwise says what the list holds
+// (ShowFactoryList), asks before a list without services
+// (ConfirmListWithoutServices; kDeclined when not accepted) and uploads the
+// image.
 OperationResult WriteFactoryData(OperationContext& context, FactoryText& text, const std::string& textPath,
-                                 std::string& fileError);
+                                 std::string& detail);
 
 }  // namespace torvix

@@ -1,5 +1,7 @@
 #include "torvix/ops/rom_preflight.h"
 
+#include <cstdio>
+
 #include "torvix/link/link_frame.h"
 #include "torvix/link/link_jobs.h"
 
@@ -12,6 +14,12 @@ constexpr std::uint64_t kUploadCommandFrames = 6;
 constexpr std::uint64_t kDataFrameOverhead = kFrameHeaderSize + kFrameCrcSize;
 constexpr unsigned kBitsPerByte = 10;  // 8N1: start, eight data bits, stop
 
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
 }  // namespace
 
 RomPreflight PreflightRom(const std::string& path) {
@@ -22,25 +30,48 @@ RomPreflight PreflightRom(const std::string& path) {
     return preflight;
   }
   preflight.size = file.Length();
-  if (!preflight.check.magicOk) return preflight;
-  std::uint8_t code = 0;
-  if (file.Length() > kHardwareCodeOffset) {
-    if (!file.Seek(kHardwareCodeOffset) || file.Read(&code, 1) != 1) {
-      preflight.fileError = path + ": " + file.Error();
-      return preflight;
-    }
-    preflight.hardwareCode = code;
-  }
-  // The size in front, then everything after the header.
-  const std::uint64_t payload = kSoftwareSizePrefix + (preflight.size - kRomImageHeaderSize);
-  preflight.blocks = static_cast<int>((payload + kSoftwareBlockSize - 1) / kSoftwareBlockSize);
-  preflight.lineBytes = payload + static_cast<std::uint64_t>(preflight.blocks) * (kDataFrameOverhead + kCommandFrameSize) +
+  if (!preflight.check.Sendable()) return preflight;
+  const std::uint64_t data = preflight.size - kRomImageHeaderSize;
+  // The size rides in front of the first 4080 image bytes: it adds no frame.
+  const std::uint64_t frames = data == 0 ? 1 : (data + kSoftwareBlockSize - 1) / kSoftwareBlockSize;
+  preflight.frames = static_cast<int>(frames);
+  preflight.progressTotal = UpgradeTotal(preflight.size);
+  preflight.lineBytes = kSoftwareSizePrefix + data + frames * (kDataFrameOverhead + kCommandFrameSize) +
                         kUploadCommandFrames * kCommandFrameSize;
   return preflight;
 }
 
-bool RefusedWithoutReceiver(const RomPreflight& preflight, int mode) {
-  return !preflight.fileError.empty() || !preflight.check.magicOk || (mode != 4 && !preflight.check.expectedHardware);
+bool RefusedWithoutReceiver(const RomPreflight& preflight, int entryNumber, const std::string& accessCode) {
+  const UpgradeEntry* entry = FindUpgradeEntry(entryNumber);
+  return entry == nullptr || !preflight.fileError.empty() || !preflight.check.Sendable() ||
+         (entry->checksHardware && !preflight.check.expectedHardware) ||
+         (entry->needsAccessCode && !accessCode.empty() && !AccessCodeMatches(accessCode));
+}
+
+std::string RomRefusalText(const RomImageCheck& check, std::uint64_t fileLength) {
+  switch (check.refusal) {
+    case RomRefusal::kNone: return "";
+    case RomRefusal::kWrongMagic:
+      return "the file does not begin with the text of a ROM image (\"" + std::string(kRomMagicA) + "\" or its "
+             "variant T)";
+    case RomRefusal::kTooShort:
+      return "the file has " + std::to_string(fileLength) + " bytes, too few for an image: it ends before the "
+             "flag byte at " + Hex(kUpgradeFlagOffset) + ", and an image has at least " +
+             std::to_string(kMinRomImageSize) + " bytes";
+    case RomRefusal::kTooLarge:
+      return "the file has " + std::to_string(fileLength) + " bytes, more than the receiver's 32-bit size "
+             "describes after the " + std::to_string(kRomImageHeaderSize) + "-byte header";
+  }
+  return "";
+}
+
+std::string HardwareMismatchText(const RomImageCheck& check, int receiverNumber) {
+  const std::string receiver = "the receiver's hardware number is " + std::to_string(receiverNumber);
+  if (!check.expectedHardware) {
+    return "the image names no hardware number (hardware code " + std::to_string(check.hardwareCode) +
+           " of variant " + (check.variant == RomVariant::T ? "T" : "A") + "); " + receiver;
+  }
+  return "the image is for hardware " + std::to_string(*check.expectedHardware) + ", " + receiver;
 }
 
 double LineSeconds(std::uint64_t bytes, std::uint32_t baud) {

@@ -593,7 +593,9 @@ TEST_F(WindowTest, UpgradeEntriesCheckImageAccessCodeAndHardware) {
   const fs::path unknownHardware = work_ / "unknown.bin";
   const fs::path wholeOnly = work_ / "whole.bin";
   const fs::path good = work_ / "good.bin";
+  const fs::path cutShort = work_ / "short.bin";
   WriteFile(wrong, std::string(kRomImageHeaderSize, 'K'));
+  WriteFile(cutShort, RomImage(kRomMagicT, 0, 0x07).substr(0, kUpgradeFlagOffset));  // ends before the flag byte
   WriteFile(unknownHardware, RomImage(kRomMagicA, 30, 0x07));
   WriteFile(wholeOnly, RomImage(kRomMagicT, 0, 0x00));
   WriteFile(good, RomImage(kRomMagicT, 0, 0x07));  // hardware 503, as the emulator reports
@@ -618,6 +620,11 @@ TEST_F(WindowTest, UpgradeEntriesCheckImageAccessCodeAndHardware) {
   Click(kUpgrade3Button);
   EXPECT_TRUE(window_->Values().accessGranted);
   ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+
+  // An image cut short is no image, also where nothing is checked against the receiver.
+  ExpectFile(kRomFileName, kRomFileFilters, cutShort);
+  script_.ExpectBox(BoxOf(kProgramName, kWrongRomImage, QMessageBox::Warning));
+  Click(kUpgrade4Button);
 
   ExpectFile(kRomFileName, kRomFileFilters, wholeOnly);
   script_.ExpectBox(BoxOf(kProgramName, kWholeUpgradeQuestion, QMessageBox::Warning,

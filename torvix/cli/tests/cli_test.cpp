@@ -119,13 +119,14 @@ TEST_F(Cli, RefusedTextExitsWithThreeWhateverTheReadersResultAndKeepsTheOldImage
   WriteFile(Path("bad.txt"), "# fine\r\ns \"A\" 1 1 u 1 e n n n n\r\nt -1 2 h 0 14 0 a\r\n");
   RunResult r = Run({"compile", Path("bad.txt"), Path("image.bin")});
   EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, " * Error : line 3. Default TP Data format error.\n   field : frequency\n");
+  // The reader's message as it is, behind the file and line (GNU form).
+  EXPECT_EQ(r.err, Path("bad.txt") + ":3: * Error : line 3. Default TP Data format error.\n   field : frequency\n");
   EXPECT_EQ(ReadFile(Path("image.bin")), "old image");
 
   WriteFile(Path("mixed.txt"), "s \"A\" 1 1 u 1 e n n n n\r\nt 1 2 h 0 14 0 a\r\nv \"S\" 1 1 1 2 3 4 5 0 0 0\r\na 1\r\n");
   r = Run({"compile", Path("mixed.txt"), Path("image.bin")});
   EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, " * Error : line 4. Program information and switch configuration mixed.\n");
+  EXPECT_EQ(r.err, Path("mixed.txt") + ":4: * Error : line 4. Program information and switch configuration mixed.\n");
 
   r = Run({"compile", Path("missing.txt"), Path("image.bin")});
   EXPECT_EQ(r.exitCode, 10);
@@ -138,7 +139,8 @@ TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
   WriteFile(Path("zero.bin"), std::string(torvix::DatabaseImage::kSize, '\0'));
   RunResult r = Run({"print", Path("zero.bin"), Path("old.txt")});
   EXPECT_EQ(r.exitCode, 6);
-  EXPECT_EQ(r.err, "Factory data of the receiver is not valid.\n");
+  EXPECT_EQ(r.err, "Factory data of the receiver is not valid.\ntorvix-cli: " + Path("zero.bin") +
+                       ": not a database image (it does not begin with \"twinowls\")\n");
   EXPECT_EQ(ReadFile(Path("old.txt")), "old text");
 
   WriteFile(Path("short.bin"), "twinowls");
@@ -153,6 +155,86 @@ TEST_F(Cli, PrintRefusesAnInvalidImageAndKeepsTheOldText) {
   EXPECT_EQ(r.exitCode, 10);
   EXPECT_NE(r.err.find("no-such-folder"), std::string::npos);
   EXPECT_EQ(Files(), (std::vector<std::string>{"ok.bin", "old.txt", "short.bin", "zero.bin"}));
+}
+
+// compile says what the list holds, an empty one too.
+TEST_F(Cli, CompileSaysWhatTheListHolds) {
+  struct Case {
+    const char* text;
+    const char* says;
+  };
+  for (const Case c : {Case{"", "0 satellites, 0 transponders, 0 services, 0 antennas"},
+                       Case{"KVRS\r\na 1 universal 9750 10600 f n n n n\r\ns \"ASTRA\" 9750 10600 u 19.2 e y\r\n"
+                            "t 12663 22000 hor 0 14 0 3/4\r\nv \"ZDF\" 1 1 1 2048 4096 4097 4096 4000 0 1 0\r\n",
+                            "1 satellite, 1 transponder, 1 service, 1 antenna"}}) {
+    SCOPED_TRACE(c.says);
+    WriteFile(Path("list.txt"), c.text);
+    const RunResult r = Run({"compile", Path("list.txt"), Path("list.img")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, Path("list.txt") + ": " + c.says + "\n");
+  }
+}
+
+// Every file argument that is a folder, cannot be read (or written), is
+// missing or is a full device: "FILE: reason" and exit 10, no crash, and no
+// file left behind.  Root may read anything, so as root the unreadable cases
+// run as nobody.
+TEST_F(Cli, FileArgumentsThatCannotBeUsedAreNamedWithTheReason) {
+  WriteFile(Path("good.txt"), "# nothing\r\n");
+  WriteFile(Path("good.img"), MagicOnlyImage());
+  fs::create_directory(Path("folder"));
+  WriteFile(Path("locked"), "# locked\r\n");
+  ::chmod(Path("locked").c_str(), 0);
+  ::chmod(dir_.c_str(), 0755);
+  const std::string missingInput = Path("missing");
+  enum Kind { kFolder, kLocked, kMissing, kFull };
+  struct Case {
+    std::vector<std::string> args;  // "{}" stands for the file
+    bool output;
+    std::vector<Kind> kinds;
+  };
+  const std::string code = "5082613";
+  const std::string none = "/nonexistent/tty";
+  const std::vector<Case> cases = {
+      {{"compile", "{}", Path("out.img")}, false, {kFolder, kLocked, kMissing}},
+      {{"compile", Path("good.txt"), "{}"}, true, {kFolder, kLocked, kMissing, kFull}},
+      {{"print", "{}", Path("out.txt")}, false, {kFolder, kLocked, kMissing}},
+      {{"print", Path("good.img"), "{}"}, true, {kFolder, kLocked, kMissing, kFull}},
+      {{"check-rom", "{}"}, false, {kFolder, kLocked, kMissing}},
+      {{"write-factory-data", "{}", "--device", none}, false, {kFolder, kLocked, kMissing}},
+      {{"upgrade", "--mode", "4", "{}", "--access-code", code, "--device", none}, false, {kFolder, kLocked, kMissing}},
+      {{"upgrade", "--mode", "1", "{}", "--device", none}, false, {kFolder, kMissing}},
+      {{"read-user-data", "{}", "--device", none}, true, {kFolder, kLocked, kMissing}},
+  };
+  const std::vector<std::string> files = Files();
+  for (const Case& c : cases) {
+    for (const Kind kind : c.kinds) {
+      std::string file;
+      std::string named;  // the path the reason is about
+      std::string reason;
+      switch (kind) {
+        case kFolder: file = named = Path("folder"), reason = "Is a directory"; break;
+        case kLocked: file = named = Path("locked"), reason = "Permission denied"; break;
+        case kMissing:
+          file = c.output ? Path("gone/out") : missingInput;
+          named = c.output ? Path("gone") : missingInput;
+          reason = "No such file or directory";
+          break;
+        case kFull: file = named = "/dev/full", reason = "No space left on device"; break;
+      }
+      std::vector<std::string> args = c.args;
+      std::replace(args.begin(), args.end(), std::string("{}"), file);
+      SCOPED_TRACE(args[0] + " " + file);
+      std::vector<std::string> wrapper;
+      if (kind == kLocked && ::geteuid() == 0) {
+        wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+      }
+      const RunResult r = Run(args, wrapper);
+      EXPECT_EQ(r.exitCode, 10) << r.out << r.err;
+      EXPECT_NE(r.err.find(named + ": " + reason), std::string::npos) << r.err;
+      EXPECT_EQ(Files(), files);
+    }
+  }
 }
 
 TEST_F(Cli, ExistingOutputKeepsItsPermissions) {

@@ -253,6 +253,38 @@ TEST_F(ReceiverCommandsTest, WriteFactoryDataSendsWhatCompileMakes) {
   ASSERT_EQ(reader.Read(source, compiled), FT_OK);
   EXPECT_EQ(receiver_->StoredFactoryData(), Bytes(compiled.Data(), compiled.Data() + DatabaseImage::kSize));
   EXPECT_NE(output_.find("The factory data transfered to receiver OK."), std::string::npos);
+  EXPECT_NE(output_.find("[Write Factory Data] 1 satellite, 2 transponders, 2 services, 0 antennas\n"),
+            std::string::npos)
+      << output_;
+}
+
+// A list without services is sent only when --yes accepts the question.
+TEST_F(ReceiverCommandsTest, AListWithoutServicesNeedsYes) {
+  StartReceiver();
+  const fs::path text = dir_ / "no-services.txt";
+  std::ofstream(text, std::ios::binary) << "# satellites only\r\ns \"A\" 1 1 u 1 e n n n n\r\n";
+  struct Case {
+    std::vector<std::string> options;
+    int code;
+    int uploads;
+  };
+  for (const Case& c : {Case{{}, kExitDeclined, 0}, Case{{"--yes"}, kExitOk, 1}}) {
+    SCOPED_TRACE(c.options.empty() ? "asked" : "--yes");
+    std::vector<std::string> args = {"write-factory-data", text.string(), "--device", link_};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(Run(args), c.code) << output_ << errors_;
+    EXPECT_NE(output_.find("[Write Factory Data] 1 satellite, 0 transponders, 0 services, 0 antennas\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find(kNoServicesQuestion), std::string::npos) << output_;
+    if (c.uploads > 0) {
+      ASSERT_TRUE(Uploaded(c.uploads));
+    }
+    EXPECT_EQ(receiver_->CompletedUploads(), c.uploads);
+  }
+  StopReceiver();
+  const auto codes = receiver_->CodesReceived();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_FACTORY_DATA), 2) << "announce and start, once";
 }
 
 TEST_F(ReceiverCommandsTest, RefusedTextSendsNothing) {
@@ -260,7 +292,9 @@ TEST_F(ReceiverCommandsTest, RefusedTextSendsNothing) {
   const fs::path text = dir_ / "bad.txt";
   std::ofstream(text) << "Q nonsense\n";
   EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitRefused);
-  EXPECT_FALSE(errors_.empty());
+  // The reader's box, then where it stopped, in GNU form.
+  EXPECT_EQ(errors_, "[TORVIX]  * Error : line 1. Invalid tag 'Q'.\n\n[file] " + text.string() +
+                         ":1: * Error : line 1. Invalid tag 'Q'.\n");
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
 }
@@ -312,7 +346,10 @@ TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
   Bytes image = RomImage(kRomMagicT, 1, 0x07);  // built for hardware 505, receiver is 503
   WriteBytes(rom, image.data(), image.size());
   EXPECT_EQ(Run({"upgrade", "--mode", "2", rom.string(), "--device", link_}), kExitRefused);
-  EXPECT_NE(errors_.find("hardware version error!"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("[TORVIX] hardware version error!\n[file] " + rom.string() +
+                         ": the image is for hardware 505, the receiver's hardware number is 503\n"),
+            std::string::npos)
+      << errors_;
   EXPECT_EQ(Run({"upgrade", "--mode", "3", rom.string(), "--access-code", "5082613 ", "--device", link_}),
             kExitRefused);
   EXPECT_NE(errors_.find("password error!"), std::string::npos);
@@ -322,11 +359,96 @@ TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
   EXPECT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_}),
             kExitRefused);
   EXPECT_NE(errors_.find("Wrong ROM image."), std::string::npos);
+  EXPECT_NE(errors_.find(rom.string() + ": the file does not begin with the text of a ROM image"), std::string::npos)
+      << errors_;
   EXPECT_EQ(Run({"upgrade", "--mode", "4", (dir_ / "none.bin").string(), "--access-code", "5082613", "--device",
                  link_}),
             kExitFile);
   StopReceiver();
   EXPECT_EQ(receiver_->CompletedUploads(), 0);
+}
+
+// An image cut short, however valid its start, is refused by every entry
+// before anything is sent or a receiver is asked; one that just reaches the
+// flag byte is sent.
+TEST_F(ReceiverCommandsTest, EveryEntryRefusesAnImageCutShort) {
+  StartReceiver();
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+  struct Case {
+    std::size_t length;
+    int code;
+  };
+  int uploads = 0;
+  for (const Case c : {Case{1000, kExitRefused}, Case{kUpgradeFlagOffset, kExitRefused},
+                       Case{kMinRomImageSize, kExitOk}}) {
+    WriteBytes(rom, image.data(), c.length);
+    for (const char* mode : {"1", "2", "3", "4"}) {
+      SCOPED_TRACE(std::to_string(c.length) + " bytes, mode " + mode);
+      EXPECT_EQ(Run({"upgrade", "--mode", mode, rom.string(), "--access-code", "5082613", "--device", link_}), c.code)
+          << errors_;
+      if (c.code == kExitOk) {
+        ASSERT_TRUE(Uploaded(++uploads));
+        EXPECT_EQ(receiver_->StoredSoftware().size(), c.length - kRomImageHeaderSize + kSoftwareSizePrefix);
+        continue;
+      }
+      EXPECT_EQ(errors_, "[TORVIX] \n  Wrong ROM image.     \n\n  Retry.\n[file] " + rom.string() + ": the file has " +
+                             std::to_string(c.length) + " bytes, too few for an image: it ends before the flag byte "
+                             "at 0x1F0066, and an image has at least 2031719 bytes\n");
+      const auto codes = receiver_->CodesReceived();
+      EXPECT_TRUE(codes.empty()) << "no connect, no upload";
+    }
+  }
+}
+
+// What check-rom says of the blocks is what the upload does: its data frames
+// (the first with the size in front of 4080 image bytes) and the total the
+// progress counts them against.  An image of exactly 498 frames of data
+// shows the total one above them.
+TEST_F(ReceiverCommandsTest, CheckRomCountsTheBlocksAsTheUploadSendsAndShowsThem) {
+  StartReceiver();
+  struct Case {
+    std::size_t length;
+    int frames;
+    int total;
+  };
+  int uploads = 0;
+  for (const Case c : {Case{2 * 1024 * 1024, 514, 515}, Case{kRomImageHeaderSize + 498 * 4080, 498, 499}}) {
+    SCOPED_TRACE(c.length);
+    const fs::path rom = dir_ / "rom.bin";
+    const Bytes image = RomImage(kRomMagicT, 0, 0x07);
+    Bytes cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(std::min(c.length, image.size())));
+    cut.resize(c.length);
+    WriteBytes(rom, cut.data(), cut.size());
+
+    CLI::App app;
+    int exitCode = -1;
+    OfflineCommandSettings offline;
+    offline.out = std::tmpfile();
+    offline.err = std::tmpfile();
+    AddOfflineCommands(app, exitCode, offline);
+    app.parse(std::vector<std::string>{rom.string(), "check-rom"});
+    const std::string said = Contents(offline.out);
+    Contents(offline.err);
+    ASSERT_EQ(exitCode, kExitOk) << said;
+    EXPECT_NE(said.find("blocks:           " + std::to_string(c.total) + ", as the upgrade's progress counts them"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("data frames:      " + std::to_string(c.frames) + " of 4080 bytes"), std::string::npos) << said;
+
+    const fs::path trace = dir_ / "trace.log";
+    ASSERT_EQ(Run({"upgrade", "--mode", "4", rom.string(), "--access-code", "5082613", "--device", link_, "--trace",
+                   trace.string()}),
+              kExitOk)
+        << errors_;
+    ASSERT_TRUE(Uploaded(++uploads));
+    std::istringstream lines(ReadText(trace));
+    int frames = 0;
+    for (std::string line; std::getline(lines, line);) frames += line.find(" -> DATA ") != std::string::npos;
+    EXPECT_EQ(frames, c.frames);
+    const std::string last = "Uploading...   block " + std::to_string(c.frames) + "/" + std::to_string(c.total) + " ";
+    EXPECT_NE(output_.find(last), std::string::npos) << "the last block shown";
+  }
 }
 
 TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
@@ -544,11 +666,12 @@ TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
     int code;
     const char* says;
   };
-  Bytes wrong = RomImage(kRomMagicT, 0, 7);
+  const Bytes image = RomImage(kRomMagicT, 0, 7);
+  Bytes wrong = image;
   wrong[5] = 'x';
   const std::vector<Case> cases = {
       {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "hardware number:  503\n"},
-      {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "blocks:           514 of 4080 bytes"},
+      {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "blocks:           515, as the upgrade's"},
       {"t0.bin", RomImage(kRomMagicT, 0, 7), {"--mode", "1"}, kExitOk, "transfer time:    183 s at 115200"},
       {"t254.bin", RomImage(kRomMagicT, 254, 0), {"--mode", "3"}, kExitRefused, "hardware number:  none"},
       {"t254.bin", RomImage(kRomMagicT, 254, 0), {"--mode", "4"}, kExitOk, "without connect or hardware check"},
@@ -557,6 +680,7 @@ TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
       {"whole.bin", RomImage(kRomMagicT, 0, 0), {"--mode", "1", "--yes"}, kExitOk, "marker 0x00"},
       {"a.bin", RomImage(kRomMagicA, 255, 1), {"--mode", "2"}, kExitOk, "variant:          A"},
       {"wrong.bin", wrong, {"--mode", "4"}, kExitRefused, ""},
+      {"short.bin", Bytes(image.begin(), image.begin() + 1000), {"--mode", "4"}, kExitRefused, "size:             1000 bytes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + (c.options.empty() ? "" : c.options.back()));
@@ -576,7 +700,11 @@ TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
     EXPECT_EQ(exitCode, c.code) << out << err;
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
     if (c.code == kExitRefused && c.options.back() == "4") {
-      EXPECT_NE(err.find("Wrong ROM image."), std::string::npos);
+      // The box, then why.
+      const std::string why = c.image.size() < kMinRomImageSize ? "the file has 1000 bytes, too few for an image"
+                                                                 : "the file does not begin with the text of a ROM image";
+      EXPECT_EQ(err.find("[TORVIX]\n  Wrong ROM image."), 0u) << err;
+      EXPECT_NE(err.find("\ntorvix-cli: " + (dir / c.name).string() + ": " + why), std::string::npos) << err;
     }
   }
   fs::remove_all(dir);

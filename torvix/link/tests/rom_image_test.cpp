@@ -34,7 +34,7 @@ class RomFile {
     RomImageCheck check;
     EXPECT_TRUE(CheckRomImage(file, check));
     std::uint8_t next = 0;
-    if (bytes_.size() > kRomImageHeaderSize && check.magicOk) {
+    if (bytes_.size() > kRomImageHeaderSize) {
       EXPECT_EQ(file.Read(&next, 1), 1) << "left at offset 42 for the upload";
       EXPECT_EQ(next, bytes_[kRomImageHeaderSize]);
     }
@@ -91,10 +91,10 @@ TEST(RomImage, VariantAWithExplicitHardwareNumber) {
   rom.Set(kHardwareNumberOffset + 1, 0x01);
   rom.Set(kUpgradeFlagOffset, 0x07);
   const RomImageCheck check = rom.Check();
-  EXPECT_TRUE(check.magicOk);
+  EXPECT_TRUE(check.Sendable());
   EXPECT_EQ(check.variant, RomVariant::A);
+  EXPECT_EQ(check.hardwareCode, 254);
   EXPECT_EQ(check.expectedHardware, 503);
-  EXPECT_TRUE(check.reachesFlagByte);
   EXPECT_EQ(check.upgradeFlagByte, 0x07);
 }
 
@@ -112,33 +112,32 @@ TEST(RomImage, WrongMagicIsRefused) {
   std::string magic(kRomMagicA);
   magic[39] = '!';
   RomFile rom(kFullLength, magic);
-  EXPECT_FALSE(rom.Check().magicOk);
+  EXPECT_EQ(rom.Check().refusal, RomRefusal::kWrongMagic);
   RomFile lower(kFullLength, "kalmer VELOX Series ********* ROM image.");
-  EXPECT_FALSE(lower.Check().magicOk);
+  EXPECT_EQ(lower.Check().refusal, RomRefusal::kWrongMagic);
 }
 
-TEST(RomImage, ShortFilesAreNeverReadPastTheirEnd) {
-  // Shorter than the header: no image at all.
-  RomFile tiny(41, kRomMagicA);
-  EXPECT_FALSE(tiny.Check().magicOk);
-  // Header only: nothing reaches the hardware code or the flag byte.  The
-  // hardware check refuses it; the flag counts as "whole upgrade only".
-  RomFile header(kRomImageHeaderSize, kRomMagicA);
-  RomImageCheck check = header.Check();
-  EXPECT_TRUE(check.magicOk);
-  EXPECT_EQ(check.expectedHardware, std::nullopt);
-  EXPECT_FALSE(check.reachesFlagByte);
-  EXPECT_EQ(check.upgradeFlagByte, 0);
-  // Code 254 whose number would lie past the end.
-  RomFile cut(kHardwareNumberOffset + 1, kRomMagicA);
-  cut.Set(kHardwareCodeOffset, 254);
-  EXPECT_EQ(cut.Check().expectedHardware, std::nullopt);
-  // The hardware code is there, the flag byte is not.
-  RomFile noFlag(kUpgradeFlagOffset, kRomMagicA);
-  noFlag.Set(kHardwareCodeOffset, 255);
-  check = noFlag.Check();
-  EXPECT_EQ(check.expectedHardware, 107);
-  EXPECT_FALSE(check.reachesFlagByte);
+// A file must hold every byte the checks read, the flag byte last; a shorter
+// one is refused whatever it holds, and nothing is read past its end.
+TEST(RomImage, FilesShorterThanTheFlagByteAreRefused) {
+  struct Case {
+    std::size_t length;
+    RomRefusal refusal;
+  };
+  for (const Case c : {Case{0, RomRefusal::kWrongMagic}, Case{41, RomRefusal::kWrongMagic},
+                       Case{kRomImageHeaderSize, RomRefusal::kTooShort}, Case{1000, RomRefusal::kTooShort},
+                       Case{kHardwareNumberOffset + 1, RomRefusal::kTooShort},
+                       Case{kUpgradeFlagOffset, RomRefusal::kTooShort}, Case{kMinRomImageSize, RomRefusal::kNone}}) {
+    SCOPED_TRACE(c.length);
+    RomFile rom(c.length, kRomMagicA);
+    if (c.length > kHardwareCodeOffset) rom.Set(kHardwareCodeOffset, 255);
+    const RomImageCheck check = rom.Check();
+    EXPECT_EQ(check.refusal, c.refusal);
+    EXPECT_EQ(check.Sendable(), c.refusal == RomRefusal::kNone);
+    if (check.Sendable()) {
+      EXPECT_EQ(check.expectedHardware, 107);
+    }
+  }
 }
 
 TEST(RomImage, DataBeyondTheThirtyTwoBitSizeIsNoImage) {
@@ -153,11 +152,11 @@ TEST(RomImage, DataBeyondTheThirtyTwoBitSizeIsNoImage) {
   ASSERT_TRUE(file.Open(path.string()));
   RomImageCheck check;
   EXPECT_TRUE(CheckRomImage(file, check));
-  EXPECT_FALSE(check.magicOk);
+  EXPECT_EQ(check.refusal, RomRefusal::kTooLarge);
   std::filesystem::resize_file(path, kRomImageHeaderSize + kMaxRomImageData);
   ASSERT_TRUE(file.Open(path.string()));
   EXPECT_TRUE(CheckRomImage(file, check));
-  EXPECT_TRUE(check.magicOk);
+  EXPECT_TRUE(check.Sendable());
   std::filesystem::remove(path);
 }
 
@@ -166,6 +165,7 @@ TEST(RomImage, MissingFileCannotBeOpened) {
   EXPECT_FALSE(file.Open("/nonexistent/rom.bin"));
   EXPECT_FALSE(file.Error().empty());
   EXPECT_FALSE(file.Open("/tmp")) << "a folder is no image";
+  EXPECT_EQ(file.Error(), "Is a directory");
 }
 
 }  // namespace

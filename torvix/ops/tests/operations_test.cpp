@@ -35,8 +35,14 @@ class RecordingUi : public OperationUi {
   }
   void ShowSerialError(const std::string& caption, const std::string& text) override { Add(messages, caption + "|" + text); }
   bool ConfirmReceiverOn(const std::string&, const std::string&) override { return true; }
-  bool ConfirmWholeUpgrade(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> AskAccessCode() override { return std::string(kFactoryAccessCode); }
+  bool ConfirmWholeUpgrade(const std::string&, const std::string&) override {
+    ++wholeUpgradeQuestions;
+    return true;
+  }
+  std::optional<std::string> AskAccessCode() override {
+    ++accessCodeQuestions;
+    return std::string(kFactoryAccessCode);
+  }
   void ShowReceiverInformation(const ConnectReport& report) override { reports.push_back(report); }
 
   bool Has(const std::vector<std::string>& list, const std::string& text) {
@@ -45,6 +51,7 @@ class RecordingUi : public OperationUi {
   }
 
   bool stopAnswer = true;
+  int wholeUpgradeQuestions = 0, accessCodeQuestions = 0;  // the operation's thread only
   std::vector<std::string> statuses, messages, questions;
   std::vector<ConnectReport> reports;  // from the session's thread only
 
@@ -224,6 +231,67 @@ TEST_F(OperationsTest, FirstUpgradeConnectsAndLearnsTheHardwareNumber) {
   EXPECT_EQ(ui.reports[0].hardwareText, emulator::LinkOptions{}.hardwareText);
   EXPECT_EQ(ui.reports[0].softwareText, emulator::LinkOptions{}.softwareText);
   std::filesystem::remove(rom);
+}
+
+// Each entry as the operator meets it, on a fresh run: what it asks, whether
+// it connects, whether it checks the hardware, and the marker the receiver
+// gets, for an image that allows partial upgrades, one for whole upgrades
+// only, and one for other hardware (0; the receiver reports 503).
+TEST_F(OperationsTest, EachUpgradeEntryAsksConnectsChecksAndMarksAsItsRowSays) {
+  Start();
+  struct Row {
+    int entry;
+    bool asksAccessCode;
+    bool asksWholeUpgrade;  // of the image for whole upgrades only
+    bool connects;
+    bool checksHardware;
+    std::uint8_t marker;  // of the image that allows partial upgrades
+  };
+  const Row rows[] = {
+      {1, false, true, true, true, kMarkerKeepChannels},
+      {2, false, true, true, true, kMarkerSatelliteInfo},
+      {3, true, false, true, true, kMarkerWhole},
+      {4, true, false, false, false, kMarkerWhole},
+  };
+  struct Image {
+    const char* name;
+    std::uint8_t flag;
+    bool otherHardware;
+  };
+  const Image images[] = {{"partial", 0x07, false}, {"whole only", 0x00, false}, {"other hardware", 0x07, true}};
+  constexpr std::size_t kMarkerInStream = kSoftwareSizePrefix + kUpgradeFlagOffset - kRomImageHeaderSize;
+  int uploads = 0;
+  for (const Row& row : rows) {
+    for (const Image& image : images) {
+      SCOPED_TRACE(std::to_string(row.entry) + ", " + image.name);
+      RecordingUi rowUi;
+      ProgramValues fresh;
+      BlockingProgress progress(rowUi, "TORVIX", {1, line->DevicePath()}, timings, &cancel);
+      OperationContext context{fresh, rowUi, progress, "TORVIX"};
+      const std::string rom = WriteRom(image.flag, image.otherHardware);
+      const auto before = receiver->CodesReceived();
+      const auto identifiesBefore = std::count(before.begin(), before.end(), CODE_IDENTIFY);
+      std::string error;
+      const bool refused = image.otherHardware && row.checksHardware;
+      EXPECT_EQ(Upgrade(context, row.entry, rom, error), refused ? OperationResult::kRefused : OperationResult::kDone);
+      EXPECT_EQ(rowUi.accessCodeQuestions, row.asksAccessCode ? 1 : 0);
+      EXPECT_EQ(rowUi.wholeUpgradeQuestions, row.asksWholeUpgrade && image.flag == 0 ? 1 : 0);
+      const auto codes = receiver->CodesReceived();
+      EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY) - identifiesBefore, row.connects ? 1 : 0);
+      EXPECT_EQ(rowUi.Has(rowUi.messages, std::string("TORVIX|") + kHardwareVersionError), refused);
+      if (!refused) {
+        ++uploads;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (receiver->CompletedUploads() < uploads && std::chrono::steady_clock::now() < deadline) {
+          std::this_thread::yield();
+        }
+        ASSERT_EQ(receiver->CompletedUploads(), uploads);
+        const bool whole = row.asksWholeUpgrade && image.flag == 0;
+        EXPECT_EQ(receiver->StoredSoftware().at(kMarkerInStream), whole ? kMarkerWhole : row.marker);
+      }
+      std::filesystem::remove(rom);
+    }
+  }
 }
 
 TEST_F(OperationsTest, StoppedReadShowsNothingAndWritesNothing) {
