@@ -43,14 +43,14 @@ TEST(Receivers, FilesAreKeptApartByShortNamesThatMustDiffer) {
 }
 
 TEST(Receivers, SummaryHasARowEachAndTheFirstFailureDecides) {
-  const std::vector<ReceiverResult> results = {{"/tmp/rx1", 0, 1.5}, {"/tmp/rx2", 4, 0.01}, {"/tmp/rx3", 1, 2}};
+  const std::vector<ReceiverResult> results = {{"/tmp/rx1", 0, 1.5, ""}, {"/tmp/rx2", 4, 0.01, ""}, {"/tmp/rx3", 1, 2, ""}};
   EXPECT_EQ(SummaryTable(results),
             "device    result             seconds  exit\n"
             "/tmp/rx1  done                  1.50     0\n"
             "/tmp/rx2  port not opened       0.01     4\n"
             "/tmp/rx3  failed                2.00     1\n");
   EXPECT_EQ(OverallExitCode(results), 4);
-  EXPECT_EQ(OverallExitCode({{"a", 0, 0}, {"b", 0, 0}}), 0);
+  EXPECT_EQ(OverallExitCode({{"a", 0, 0, ""}, {"b", 0, 0, ""}}), 0);
 }
 
 TEST(EventStream, EveryEventIsOneLineOfJsonThatParsesBack) {
@@ -61,8 +61,8 @@ TEST(EventStream, EveryEventIsOneLineOfJsonThatParsesBack) {
     events.Progress("/dev/ttyUSB0", 3, 514);
     events.Message("/dev/ttyUSB0", true, "Serial Communication Device Error", "line one\nline \"two\" \xff", 3);
     events.Question("COM1", "Upgrade", "Continue?", false);
-    events.Result({"COM1", 130, 2.0004});
-    events.Summary(130, {{"COM1", 130, 2.0004}});
+    events.Result({"COM1", 130, 2.0004, ""});
+    events.Summary(130, {{"COM1", 130, 2.0004, ""}});
   }
   const std::vector<json> lines = Lines(out);
   ASSERT_EQ(lines.size(), 6u);
