@@ -166,17 +166,18 @@ int ReceiverRunner::Run(std::vector<RunnerReceiver> receivers, const std::option
   for (auto& slot : slots_) slot->thread.join();
   scope_.store(nullptr);
 
+  int code = OverallExitCode(results_);
+  if (results_.size() > 1) {
+    std::fputs(("\n" + SummaryTable(results_)).c_str(), Human());
+    std::fflush(Human());
+  }
+  // A stopped run ends with the line that says so.
   for (const ReceiverResult& result : results_) {
     if (result.exitCode == kExitStopped && !result.reason.empty()) {
       std::fprintf(settings_.err, "%s\n", FileError(settings_.program, result.device, result.reason).c_str());
     }
   }
   std::fflush(settings_.err);
-  int code = OverallExitCode(results_);
-  if (results_.size() > 1) {
-    std::fputs(("\n" + SummaryTable(results_)).c_str(), Human());
-    std::fflush(Human());
-  }
   if (events_) events_->Summary(code, results_);
   const int error = outputError_.load();
   if (error == EPIPE) {
