@@ -164,6 +164,39 @@ common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, con
   return {code, code == common::kExitOk ? std::string() : ui.LastError()};
 }
 
+// The upgrade's stop question, asked by the runner for Ctrl-C: on the
+// console of a receiver alone (its bar waits), once for all of several.
+common::cli::StopQuestion UpgradeStopQuestion(const std::string& caption,
+                                              const std::vector<std::unique_ptr<ReceiverRun>>& runs, std::FILE* human) {
+  ConsoleUi& first = *runs.front()->ui;
+  const bool alone = runs.size() == 1;
+  return {caption, kStopUpgradeQuestion,
+          [&first, human, alone, caption] {
+            if (alone) {
+              first.BeginQuestion("[" + caption + "] " + kStopUpgradeQuestion + " [y/N] ");
+            } else {
+              std::fprintf(human, "[%s] %s (all receivers) [y/N] ", caption.c_str(), kStopUpgradeQuestion);
+              std::fflush(human);
+            }
+          },
+          [&first, human, alone](std::optional<bool> answer) {
+            if (alone) {
+              first.EndQuestion(answer.has_value());
+            } else if (!answer) {
+              std::fputs("\n", human);
+              std::fflush(human);
+            }
+          },
+          [](const std::string& answer) { return !answer.empty() && (answer.front() == 'y' || answer.front() == 'Y'); },
+          // A console asking its own question (the access code) has the terminal.
+          [&runs] {
+            for (const auto& run : runs) {
+              if (run->ui->Prompting()) return false;
+            }
+            return true;
+          }};
+}
+
 // Runs the command on every receiver at once (each on its own thread) and
 // waits for all.  Ctrl-C of an upgrade asks once for all of them.
 int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& options, const Command& command) {
@@ -205,36 +238,7 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
                      }});
   }
   std::optional<common::cli::StopQuestion> question;
-  if (command.upgrade) {
-    ConsoleUi& first = *runs.front()->ui;
-    std::FILE* human = runner.Human();
-    const std::string caption = settings.programName;
-    question = common::cli::StopQuestion{
-        caption, kStopUpgradeQuestion,
-        [&first, human, alone, caption] {
-          if (alone) {
-            first.BeginQuestion("[" + caption + "] " + kStopUpgradeQuestion + " [y/N] ");
-          } else {
-            std::fprintf(human, "[%s] %s (all receivers) [y/N] ", caption.c_str(), kStopUpgradeQuestion);
-            std::fflush(human);
-          }
-        },
-        [&first, human, alone](std::optional<bool> answer) {
-          if (alone) {
-            first.EndQuestion(answer.has_value());
-          } else if (!answer) {
-            std::fputs("\n", human);
-            std::fflush(human);
-          }
-        },
-        [](const std::string& answer) { return !answer.empty() && (answer.front() == 'y' || answer.front() == 'Y'); },
-        [&runs] {
-          for (const auto& run : runs) {
-            if (run->ui->Prompting()) return false;
-          }
-          return true;
-        }};
-  }
+  if (command.upgrade) question = UpgradeStopQuestion(settings.programName, runs, runner.Human());
   return runner.Run(std::move(parts), question);
 }
 
