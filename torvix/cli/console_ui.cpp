@@ -221,6 +221,14 @@ void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption)
   }
 }
 
+void ConsoleUi::ShowCommandError(const std::string& text, const std::string& caption) {
+  std::lock_guard lock(mutex_);
+  FlushRepeatsLocked();
+  if (presentation_.events != nullptr) presentation_.events->Message(device_, true, caption, text);
+  lastError_ = text;
+  WriteErrLocked(presentation_.program + ": " + text + "\n");
+}
+
 void ConsoleUi::ShowSerialError(const std::string& caption, const std::string& systemText) {
   std::lock_guard lock(mutex_);
   // The box itself gives the system's text only; say which device it was about.

@@ -35,6 +35,7 @@ namespace torvix::cli {
 
 // How a console shows itself beside others.
 struct ConsolePresentation {
+  std::string program = "torvix-cli";  // before the failures the command line adds
   std::string prefix;  // before every line, e.g. "[ttyUSB0] "
   bool plain = false;  // a line per status even on a terminal
   common::cli::EventStream* events = nullptr;  // must outlive the console; null: no events
@@ -75,6 +76,10 @@ class ConsoleUi : public OperationUi {
   void SetOperationThread(std::thread::id id);
   // A report of the command itself, on standard output.
   void ShowInfo(const std::string& text, const std::string& caption);
+  // A failure the command line adds of its own (a file it cannot write, a
+  // trace), on standard error as "torvix-cli: TEXT"; `text` names the file
+  // and says why.  `caption` is its event's.
+  void ShowCommandError(const std::string& text, const std::string& caption);
 
   void ShowStatus(const std::string& text) override;
   void ShowProgressRange(std::uint16_t maximum) override;

@@ -147,7 +147,7 @@ common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, con
                                                     ": seconds of the monotonic clock, -> to the receiver, <- from it")) {
       receiver.port.trace = &trace;
     } else {
-      ui.ShowMessage(trace.Error(), "trace");
+      ui.ShowCommandError(trace.Error(), "trace");
       code = common::kExitFile;
     }
   }
@@ -158,7 +158,7 @@ common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, con
     // first connect leaves no hardware number worth checking against.
     OperationContext context{values, ui, progress, settings.programName, true};
     code = command.operation(context, ui, receiver, factoryText);
-    if (!trace.Close()) ui.ShowMessage(trace.Error(), "trace");
+    if (!trace.Close()) ui.ShowCommandError(trace.Error(), "trace");
   }
   ui.FinishLine();
   return {code, code == common::kExitOk ? std::string() : ui.LastError()};
@@ -221,6 +221,7 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
       presentation.prefix = "[" + receiver.shortName + "] ";
       presentation.plain = true;
     }
+    presentation.program = settings.programTitle;
     presentation.events = runner.Events();
     presentation.outputLost = [&runner](int error) { runner.OutputLost(error); };
     // Nobody can answer a receiver's own question among several: --yes and
@@ -242,7 +243,7 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
   return runner.Run(std::move(parts), question);
 }
 
-void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowMessage(error, "file"); }
+void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowCommandError(error, "file"); }
 
 // Read User Data into `path`, as the command and an upgrade's backup run it.
 int ReadInto(OperationContext& context, ConsoleUi& ui, FactoryText& text, const std::string& path,

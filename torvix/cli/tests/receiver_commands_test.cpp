@@ -244,7 +244,8 @@ TEST_F(ReceiverCommandsTest, FailedReadLeavesTheTextFileAsItWas) {
 TEST_F(ReceiverCommandsTest, ReadIntoAFolderThatCannotBeWrittenTouchesNoReceiver) {
   StartReceiver();
   EXPECT_EQ(Run({"read-user-data", (dir_ / "missing" / "x.txt").string(), "--device", link_}), kExitFile);
-  EXPECT_NE(errors_.find((dir_ / "missing").string() + ": "), std::string::npos) << "the folder is named: " << errors_;
+  EXPECT_EQ(errors_.rfind("torvix-cli: " + (dir_ / "missing").string() + ": ", 0), 0u)
+      << "the folder is named, after the program: " << errors_;
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
 }
