@@ -1,5 +1,7 @@
 #include "common/cli/events.h"
 
+#include <cerrno>
+
 #include <nlohmann/json.hpp>
 
 #include "common/exit_codes.h"
@@ -20,10 +22,12 @@ json Event(const char* kind, const std::string& device) {
 std::string Dump(const json& event) { return event.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 json ResultObject(const ReceiverResult& result) {
-  return {{"device", result.device},
-          {"result", ResultWord(result.exitCode)},
-          {"exit_code", result.exitCode},
-          {"seconds", static_cast<double>(static_cast<long long>(result.seconds * 1000 + 0.5)) / 1000}};
+  json object = {{"device", result.device},
+                 {"result", ResultWord(result.exitCode)},
+                 {"exit_code", result.exitCode},
+                 {"seconds", static_cast<double>(static_cast<long long>(result.seconds * 1000 + 0.5)) / 1000}};
+  if (!result.reason.empty()) object["reason"] = result.reason;
+  return object;
 }
 
 }  // namespace
@@ -46,7 +50,10 @@ const char* ResultWord(int exitCode) {
 void EventStream::Write(const std::string& line) {
   std::lock_guard lock(mutex_);
   if (failed_) return;
-  if (std::fputs(line.c_str(), out_) < 0 || std::fputc('\n', out_) == EOF || std::fflush(out_) != 0) failed_ = true;
+  errno = 0;
+  if (std::fputs(line.c_str(), out_) >= 0 && std::fputc('\n', out_) != EOF && std::fflush(out_) == 0) return;
+  failed_ = true;
+  if (lost_) lost_(errno);
 }
 
 bool EventStream::Failed() {

@@ -10,14 +10,16 @@
 //   message   "level" (info|error), "caption", "text"[, "repeated"]
 //                                             a message box, a failure's reason
 //   question  "caption", "text", "answer" (yes|no)
-//   result    "result", "exit_code", "seconds"
-//   summary   "exit_code", "receivers": [{"device", "result", "exit_code", "seconds"}]
+//   result    "result", "exit_code", "seconds"[, "reason"]
+//   summary   "exit_code", "receivers": [{"device", "result", "exit_code", "seconds"[, "reason"]}]
 //
 // Texts are UTF-8 (bytes that are not are replaced).  Any thread; each line
-// is written whole and flushed.
+// is written whole and flushed, in the order the calls take the stream's
+// lock.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,11 +31,16 @@ struct ReceiverResult {
   std::string device;
   int exitCode = 0;
   double seconds = 0;
+  std::string reason;  // why it did not succeed, when known
 };
 
 class EventStream {
  public:
-  explicit EventStream(std::FILE* out) : out_(out) {}
+  // `lost` (may be empty) runs once, on the writing thread and inside the
+  // stream's lock, with the errno of the first line that could not be
+  // written; it must return at once and not write events.
+  explicit EventStream(std::FILE* out, std::function<void(int error)> lost = {})
+      : out_(out), lost_(std::move(lost)) {}
   EventStream(const EventStream&) = delete;
   EventStream& operator=(const EventStream&) = delete;
 
@@ -56,6 +63,7 @@ class EventStream {
   void Write(const std::string& line);
 
   std::FILE* out_;
+  std::function<void(int)> lost_;
   std::mutex mutex_;
   bool failed_ = false;
 };

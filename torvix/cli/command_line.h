@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/cli/output.h"
 #include "common/exit_codes.h"
 
 namespace torvix::cli {
@@ -15,7 +16,11 @@ struct CommandOutcome {
 
 // Parses the arguments, which runs the chosen subcommand's callback, and
 // returns its exit code: 0 after --help, common::kExitUsage (with a line on
-// standard error) when the arguments do not parse.
-int RunCommandLine(CLI::App& app, int argc, char** argv, const CommandOutcome& outcome);
+// standard error) when the arguments do not parse or name no subcommand.
+// What `gathered` (may be null) holds then goes to standard output; a
+// standard output that cannot be written (--help, `gathered`) gives a line
+// on standard error and common::kExitFile.  Main thread.
+int RunCommandLine(CLI::App& app, int argc, char** argv, const CommandOutcome& outcome,
+                   common::cli::GatheredOutput* gathered = nullptr);
 
 }  // namespace torvix::cli

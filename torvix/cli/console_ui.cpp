@@ -1,7 +1,10 @@
 #include "torvix/cli/console_ui.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +12,8 @@ namespace torvix::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+// How soon a question waiting for its answer sees a stop.
+constexpr std::chrono::milliseconds kStopPoll{20};
 
 // Turns terminal echo off for a password and back on afterwards.
 class EchoOff {
@@ -77,15 +82,44 @@ bool ConsoleUi::OutputFailed() const {
   return outFailed_;
 }
 
+std::string ConsoleUi::LastError() const {
+  std::lock_guard lock(mutex_);
+  return lastError_;
+}
+
+bool ConsoleUi::Prompting() const {
+  std::lock_guard lock(mutex_);
+  return prompting_;
+}
+
+void ConsoleUi::BeginQuestion(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  FlushRepeatsLocked();
+  BreakLineLocked();
+  WriteOutLocked(text);
+  asking_ = true;
+}
+
+void ConsoleUi::EndQuestion(bool answered) {
+  std::lock_guard lock(mutex_);
+  asking_ = false;
+  if (!answered) WriteOutLocked("\n");
+  if (terminal_ && !(stop_.unattended != nullptr && stop_.unattended->load())) RenderLocked();
+}
+
 void ConsoleUi::WriteOutLocked(const std::string& text) {
   if (outFailed_) return;
+  errno = 0;
   if (std::fputs(PrefixedLocked(text).c_str(), out_) >= 0 && std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  const int error = errno;
   // Nobody reads what the operation reports any more (`| head`, a closed
-  // terminal): stop it the way Cancel does, but without a question.
+  // terminal), or nothing can be kept of it: stop it the way Cancel does,
+  // but without a question.
   outFailed_ = true;
   lineOpen_ = false;
   if (stop_.unattended != nullptr) stop_.unattended->store(true);
   if (stop_.cancel != nullptr) stop_.cancel->store(true);
+  if (presentation_.outputLost) presentation_.outputLost(error);
 }
 
 void ConsoleUi::WriteErrLocked(const std::string& text) {
@@ -126,9 +160,19 @@ void ConsoleUi::FlushRepeatsLocked() {
   repeats_ = 0;
 }
 
+void ConsoleUi::SetOperationThread(std::thread::id id) {
+  std::lock_guard lock(mutex_);
+  operationThread_ = id;
+}
+
 void ConsoleUi::ShowStatus(const std::string& text) {
   std::lock_guard lock(mutex_);
   if (presentation_.events != nullptr) presentation_.events->Status(device_, text);
+  statusShown_ = true;
+  if (positionHeld_) {
+    positionHeld_ = false;
+    if (presentation_.events != nullptr) presentation_.events->Progress(device_, position_, maximum_);
+  }
   status_ = text;
   if (terminal_) {
     if (!asking_) RenderLocked();
@@ -147,6 +191,10 @@ void ConsoleUi::ShowProgressRange(std::uint16_t maximum) {
 void ConsoleUi::ShowProgressPosition(int position) {
   std::lock_guard lock(mutex_);
   position_ = position;
+  if (!statusShown_ && std::this_thread::get_id() == operationThread_) {
+    positionHeld_ = true;  // shown with the first status
+    return;
+  }
   if (presentation_.events != nullptr) presentation_.events->Progress(device_, position_, maximum_);
   if (terminal_ && !asking_) RenderLocked();
 }
@@ -168,8 +216,17 @@ void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption)
     BreakLineLocked();
     WriteOutLocked(Boxed(text, caption));
   } else {
+    lastError_ = text;
     WriteErrLocked(Boxed(text, caption));
   }
+}
+
+void ConsoleUi::ShowCommandError(const std::string& text, const std::string& caption) {
+  std::lock_guard lock(mutex_);
+  FlushRepeatsLocked();
+  if (presentation_.events != nullptr) presentation_.events->Message(device_, true, caption, text);
+  lastError_ = text;
+  WriteErrLocked(presentation_.program + ": " + text + "\n");
 }
 
 void ConsoleUi::ShowSerialError(const std::string& caption, const std::string& systemText) {
@@ -183,6 +240,7 @@ void ConsoleUi::ShowSerialError(const std::string& caption, const std::string& s
   FlushRepeatsLocked();
   const std::string text = device_.empty() ? systemText : device_ + ": " + systemText;
   if (presentation_.events != nullptr) presentation_.events->Message(device_, true, caption, text);
+  lastError_ = text;
   WriteErrLocked(line);
   repeatedError_ = line;
   repeatedText_ = text;
@@ -200,20 +258,40 @@ std::optional<std::string> ConsoleUi::Ask(const std::string& question, bool hidd
       return std::nullopt;
     }
     asking_ = true;  // the job goes on meanwhile; its progress is drawn after the answer
+    prompting_ = true;
   }
   std::optional<EchoOff> quiet;
   if (hidden) quiet.emplace(::fileno(in_));
+  const int fd = ::fileno(in_);
   std::string line;
-  int c = 0;
-  while ((c = std::fgetc(in_)) != EOF && c != '\n') line += static_cast<char>(c);
+  bool complete = false;
+  bool stopped = false;
+  // Read by hand, not through the stream: a stop must be able to end the wait.
+  while (!complete) {
+    if (stop_.unattended != nullptr && stop_.unattended->load()) {
+      stopped = true;
+      break;
+    }
+    pollfd input = {fd, POLLIN, 0};
+    const int ready = ::poll(&input, 1, static_cast<int>(kStopPoll.count()));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the end of input
+    if (c == '\n') {
+      complete = true;
+    } else {
+      line += c;
+    }
+  }
   quiet.reset();
   std::lock_guard lock(mutex_);
   asking_ = false;
-  if (hidden) WriteOutLocked("\n");
-  if (c == EOF) {
-    std::clearerr(in_);
-    if (line.empty()) return std::nullopt;
-  }
+  prompting_ = false;
+  if (hidden || stopped) WriteOutLocked("\n");
+  if (stopped || (!complete && line.empty())) return std::nullopt;
   return line;
 }
 
@@ -256,19 +334,21 @@ bool ConsoleUi::Confirm(const std::string& text, const std::string& caption, boo
   const auto answer = Ask("[" + caption + "] " + text + " [ok/Cancel] ", false);
   const bool accepted = answer && (*answer == "ok" || *answer == "OK" || *answer == "y" || *answer == "yes");
   if (presentation_.events != nullptr) presentation_.events->Question(device_, caption, text, accepted);
-  if (!answer) ShowMessage("not accepted: give --yes to accept it", caption);
+  if (!answer && !Stopping()) ShowMessage("not accepted: give --yes to accept it", caption);
   return accepted;
 }
 
 std::optional<std::string> ConsoleUi::AskAccessCode() {
   if (answers_.accessCode) return answers_.accessCode;
   const auto answer = Ask("input password: ", true);
-  if (!answer) ShowMessage("no access code: give --access-code", "Password Dialog");
+  if (!answer && !Stopping()) ShowMessage("no access code: give --access-code", "Password Dialog");
   return answer;
 }
 
 void ConsoleUi::FinishLine() {
   std::lock_guard lock(mutex_);
+  if (positionHeld_ && presentation_.events != nullptr) presentation_.events->Progress(device_, position_, maximum_);
+  positionHeld_ = false;
   FlushRepeatsLocked();
   BreakLineLocked();
 }

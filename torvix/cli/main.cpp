@@ -2,6 +2,7 @@
 #include <string>
 
 #include "common/build_version.h"
+#include "common/cli/output.h"
 #include "torvix/cli/command_line.h"
 #include "torvix/cli/database_commands.h"
 #include "torvix/cli/offline_commands.h"
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
   receiver.programName = self.substr(self.find_last_of('/') + 1);  // the boxes' caption
   receiver.factoryText = &factoryText;
   torvix::cli::AddReceiverCommands(app, outcome.exitCode, receiver);
-  torvix::cli::AddOfflineCommands(app, outcome.exitCode, {});
-  return torvix::cli::RunCommandLine(app, argc, argv, outcome);
+  // What the commands without a receiver print is gathered and written
+  // whole at the end, so that a standard output that fails is seen.
+  common::cli::GatheredOutput gathered;
+  torvix::cli::OfflineCommandSettings offline;
+  if (gathered.File() != nullptr) offline.out = gathered.File();
+  torvix::cli::AddOfflineCommands(app, outcome.exitCode, offline);
+  return torvix::cli::RunCommandLine(app, argc, argv, outcome, &gathered);
 }

@@ -1,17 +1,15 @@
 #include "torvix/cli/receiver_commands.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 
 #include "common/cli/events.h"
+#include "common/cli/output.h"
 #include "common/cli/receivers.h"
+#include "common/cli/runner.h"
 #include "common/exit_codes.h"
 #include "common/device_map.h"
 #include "common/serial_line.h"
@@ -24,52 +22,6 @@
 
 namespace torvix::cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Ctrl-C presses the Cancel button of the running operation; a termination
-// (SIGTERM, or SIGHUP for a closed terminal or SSH session) presses it with
-// nobody there to answer the upgrade's stop question.
-std::atomic<bool> g_cancel{false};
-std::atomic<bool> g_unattended{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-extern "C" void OnCancelSignal(int) { g_cancel.store(true); }
-extern "C" void OnTerminateSignal(int) {
-  g_unattended.store(true);
-  g_cancel.store(true);
-}
-
-// Installs the handlers for one command and puts the old ones back.  SIGPIPE
-// is ignored meanwhile: a closed standard output shows as a failed write,
-// which the console turns into a stop, so that the receiver is told.
-class StopOnSignals {
- public:
-  StopOnSignals() {
-    g_cancel.store(false);
-    g_unattended.store(false);
-    Install(SIGINT, OnCancelSignal, 0);
-    Install(SIGTERM, OnTerminateSignal, 1);
-    Install(SIGHUP, OnTerminateSignal, 2);
-    Install(SIGPIPE, SIG_IGN, 3);
-  }
-  ~StopOnSignals() {
-    for (int i = 0; i < kSignals; ++i) sigaction(signals_[i], &saved_[i], nullptr);
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
- private:
-  static constexpr int kSignals = 4;
-  void Install(int signal, void (*handler)(int), int slot) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    signals_[slot] = signal;
-    sigaction(signal, &action, &saved_[slot]);
-  }
-  int signals_[kSignals] = {};
-  struct sigaction saved_[kSignals] {};
-};
 
 struct CommonOptions {
   std::vector<int> ports;
@@ -126,14 +78,24 @@ struct Command {
   ReceiverOperation operation;
 };
 
+constexpr int kLargestComNumber = 256;
+
+// --port: n or "COMn" (any case), 1 to 256, kept as the number.
+std::string ComPortOption(std::string& value) {
+  const auto number = common::cli::ComNumber(value);
+  if (!number || *number > kLargestComNumber) return value + ": a COM port number from 1 to 256 (or COM1 to COM256)";
+  value = std::to_string(*number);
+  return "";
+}
+
 // The port options of a receiver command, --json and --trace, and the exit codes for its help.
 void AddPortOptions(CLI::App* sub, CommonOptions& options) {
   sub->footer(kReceiverExitCodesHelp);
   auto* port = sub->add_option("--port", options.ports,
-                               "COM port number n: COMn, which opens $COMn when set, else the device stored "
-                               "with the window's Communication Setup, else /dev/ttyS(n-1) (default 1); several: "
-                               "one receiver on each, all at once")
-                   ->check(CLI::Range(1, 256))
+                               "COM port n, as n or COMn: opens $COMn when set, else the device stored with the "
+                               "window's Communication Setup, else /dev/ttyS(n-1) (default 1); several: one "
+                               "receiver on each, all at once")
+                   ->transform(CLI::Validator(ComPortOption, "N|COMn"))
                    ->expected(1)
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   auto* device = sub->add_option("--device", options.devices,
@@ -162,22 +124,22 @@ std::vector<Receiver> ReceiversOf(const CommonOptions& options) {
   return receivers;
 }
 
-// Runs the command on one receiver.  `cancel` is the Cancel button its
-// progress sessions watch.
-common::cli::ReceiverResult RunOne(const ReceiverCommandSettings& settings, const CommonOptions& options,
-                                   const Command& command, Receiver receiver, std::FILE* human, std::FILE* in,
-                                   common::cli::EventStream* events, std::atomic<bool>* cancel,
-                                   FactoryText* factoryText) {
-  const auto start = Clock::now();
-  ConsoleUi::Presentation presentation;
-  if (receiver.oneOfMany) {
-    presentation.prefix = "[" + receiver.shortName + "] ";
-    presentation.plain = true;
-  }
-  presentation.events = events;
-  ConsoleUi ui(human, settings.err, in, command.answers, {&g_cancel, &g_unattended}, presentation);
+// What one receiver of a command needs while it runs: its Cancel button,
+// its console, and an image of its own when it shares the run.
+struct ReceiverRun {
+  std::atomic<bool> cancel{false};      // the Cancel button its progress sessions watch
+  std::atomic<bool> unattended{false};  // set with a stop: nobody answers the stop question
+  OwnImageText text;
+  std::unique_ptr<ConsoleUi> ui;
+};
+
+// Runs the command on one receiver, on the runner's thread for it.
+common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, const CommonOptions& options,
+                                    const Command& command, Receiver receiver, ReceiverRun& run,
+                                    FactoryText* factoryText) {
+  ConsoleUi& ui = *run.ui;
   ui.SetDevicePath(receiver.device);
-  if (events != nullptr) events->Start(receiver.device, command.name);
+  ui.SetOperationThread(std::this_thread::get_id());
   int code = common::kExitOk;
   common::TraceFile trace;
   if (!options.trace.empty()) {
@@ -185,105 +147,103 @@ common::cli::ReceiverResult RunOne(const ReceiverCommandSettings& settings, cons
                                                     ": seconds of the monotonic clock, -> to the receiver, <- from it")) {
       receiver.port.trace = &trace;
     } else {
-      ui.ShowMessage(trace.Error(), "trace");
+      ui.ShowCommandError(trace.Error(), "trace");
       code = common::kExitFile;
     }
   }
   if (code == common::kExitOk) {
-    BlockingProgress progress(ui, settings.programName, receiver.port, settings.timings, cancel);
+    BlockingProgress progress(ui, settings.programName, receiver.port, settings.timings, &run.cancel);
     ProgramValues values;
     // Each run is a new program: a port that does not open at an upgrade's
     // first connect leaves no hardware number worth checking against.
     OperationContext context{values, ui, progress, settings.programName, true};
     code = command.operation(context, ui, receiver, factoryText);
-    if (!trace.Close()) ui.ShowMessage(trace.Error(), "trace");
+    if (!trace.Close()) ui.ShowCommandError(trace.Error(), "trace");
   }
   ui.FinishLine();
-  const common::cli::ReceiverResult result{receiver.device, code,
-                                           std::chrono::duration<double>(Clock::now() - start).count()};
-  if (events != nullptr) events->Result(result);
-  return result;
+  return {code, code == common::kExitOk ? std::string() : ui.LastError()};
 }
 
-// Runs the command on every receiver at once and waits for all.  Ctrl-C is
-// answered here, once for all of them.
-std::vector<common::cli::ReceiverResult> RunMany(const ReceiverCommandSettings& settings,
-                                                 const CommonOptions& options, const Command& command,
-                                                 const std::vector<Receiver>& receivers, std::FILE* human,
-                                                 common::cli::EventStream* events) {
-  struct Run {
-    std::atomic<bool> cancel{false};
-    OwnImageText text;
-    common::cli::ReceiverResult result;
-    std::thread thread;
-  };
-  std::mutex mutex;
-  std::condition_variable ended;
-  std::size_t finished = 0;
-  std::vector<std::unique_ptr<Run>> runs;
-  for (const Receiver& receiver : receivers) {
-    runs.push_back(std::make_unique<Run>());
-    Run& run = *runs.back();
-    run.thread = std::thread([&, receiver] {
-      // Nobody can answer a receiver's own question: --yes and --access-code do.
-      run.result = RunOne(settings, options, command, receiver, human, nullptr, events, &run.cancel, &run.text);
-      std::lock_guard lock(mutex);
-      ++finished;
-      ended.notify_one();
-    });
-  }
-  constexpr auto kCancelPoll = std::chrono::milliseconds(20);
-  ConsoleUi asker(human, settings.err, settings.in, {}, {nullptr, &g_unattended});
-  std::unique_lock lock(mutex);
-  while (finished < runs.size()) {
-    ended.wait_for(lock, kCancelPoll);
-    if (!g_cancel.exchange(false)) continue;
-    lock.unlock();
-    const bool stop = !command.upgrade || asker.AskStopUpgrade(kStopUpgradeQuestion, settings.programName);
-    if (stop) {
-      // Answered for all: no receiver asks again.
-      g_unattended.store(true);
-      for (auto& run : runs) run->cancel.store(true);
-    }
-    lock.lock();
-  }
-  lock.unlock();
-  std::vector<common::cli::ReceiverResult> results;
-  for (auto& run : runs) {
-    run->thread.join();
-    results.push_back(run->result);
-  }
-  return results;
+// The upgrade's stop question, asked by the runner for Ctrl-C: on the
+// console of a receiver alone (its bar waits), once for all of several.
+common::cli::StopQuestion UpgradeStopQuestion(const std::string& caption,
+                                              const std::vector<std::unique_ptr<ReceiverRun>>& runs, std::FILE* human) {
+  ConsoleUi& first = *runs.front()->ui;
+  const bool alone = runs.size() == 1;
+  return {caption, kStopUpgradeQuestion,
+          [&first, human, alone, caption] {
+            if (alone) {
+              first.BeginQuestion("[" + caption + "] " + kStopUpgradeQuestion + " [y/N] ");
+            } else {
+              std::fprintf(human, "[%s] %s (all receivers) [y/N] ", caption.c_str(), kStopUpgradeQuestion);
+              std::fflush(human);
+            }
+          },
+          [&first, human, alone](std::optional<bool> answer) {
+            if (alone) {
+              first.EndQuestion(answer.has_value());
+            } else if (!answer) {
+              std::fputs("\n", human);
+              std::fflush(human);
+            }
+          },
+          [](const std::string& answer) { return !answer.empty() && (answer.front() == 'y' || answer.front() == 'Y'); },
+          // A console asking its own question (the access code) has the terminal.
+          [&runs] {
+            for (const auto& run : runs) {
+              if (run->ui->Prompting()) return false;
+            }
+            return true;
+          }};
 }
 
+// Runs the command on every receiver at once (each on its own thread) and
+// waits for all.  Ctrl-C of an upgrade asks once for all of them.
 int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& options, const Command& command) {
   const std::vector<Receiver> receivers = ReceiversOf(options);
   std::vector<std::string> names;
   for (const Receiver& r : receivers) names.push_back(r.port.devicePath.empty() ? r.shortName : r.device);
   if (const auto clash = common::cli::ReceiverClash(names)) {
-    std::fprintf(settings.err, "%s\n", clash->c_str());
+    std::fprintf(settings.err, "%s: %s\n", settings.programTitle.c_str(), clash->c_str());
     return common::kExitUsage;
   }
-  StopOnSignals signals;
-  std::optional<common::cli::EventStream> events;
-  if (options.json) events.emplace(settings.out);
-  std::FILE* human = options.json ? settings.err : settings.out;
-  common::cli::EventStream* eventStream = events ? &*events : nullptr;
-  if (receivers.size() == 1) {
-    const auto result = RunOne(settings, options, command, receivers.front(), human, settings.in, eventStream,
-                               &g_cancel, settings.factoryText);
-    if (events) events->Summary(result.exitCode, {result});
-    return result.exitCode;
+  const int input = settings.in != nullptr ? ::fileno(settings.in) : -1;
+  common::cli::ReceiverRunner runner(
+      {settings.programTitle, command.name, options.json, settings.out, settings.err, input});
+  const bool alone = receivers.size() == 1;
+  std::vector<std::unique_ptr<ReceiverRun>> runs;
+  std::vector<common::cli::RunnerReceiver> parts;
+  for (const Receiver& receiver : receivers) {
+    runs.push_back(std::make_unique<ReceiverRun>());
+    ReceiverRun& run = *runs.back();
+    ConsoleUi::Presentation presentation;
+    if (!alone) {
+      presentation.prefix = "[" + receiver.shortName + "] ";
+      presentation.plain = true;
+    }
+    presentation.program = settings.programTitle;
+    presentation.events = runner.Events();
+    presentation.outputLost = [&runner](int error) { runner.OutputLost(error); };
+    // Nobody can answer a receiver's own question among several: --yes and
+    // --access-code do.
+    run.ui = std::make_unique<ConsoleUi>(runner.Human(), settings.err, alone ? settings.in : nullptr, command.answers,
+                                         ConsoleUi::StopFlags{&run.cancel, &run.unattended}, presentation);
+    FactoryText* text = alone ? settings.factoryText : &run.text;
+    parts.push_back({receiver.device,
+                     [&settings, &options, &command, receiver, &run, text] {
+                       return RunOne(settings, options, command, receiver, run, text);
+                     },
+                     [&run] {
+                       run.unattended.store(true);
+                       run.cancel.store(true);
+                     }});
   }
-  const auto results = RunMany(settings, options, command, receivers, human, eventStream);
-  const int code = common::cli::OverallExitCode(results);
-  std::fputs(("\n" + common::cli::SummaryTable(results)).c_str(), human);
-  std::fflush(human);
-  if (events) events->Summary(code, results);
-  return code;
+  std::optional<common::cli::StopQuestion> question;
+  if (command.upgrade) question = UpgradeStopQuestion(settings.programName, runs, runner.Human());
+  return runner.Run(std::move(parts), question);
 }
 
-void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowMessage(error, "file"); }
+void ReportFileError(ConsoleUi& ui, const std::string& error) { ui.ShowCommandError(error, "file"); }
 
 // Read User Data into `path`, as the command and an upgrade's backup run it.
 int ReadInto(OperationContext& context, ConsoleUi& ui, FactoryText& text, const std::string& path,
@@ -328,8 +288,9 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
                       "Receiver Information");
           return common::kExitOk;
         }
-        ui.ShowInfo("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
-                    "Receiver Information");
+        // A failure and its text: on standard error.
+        ui.ShowMessage("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
+                       "Receiver Information");
         return report.result == OperationResult::kDone ? common::kExitFailed : ExitCodeFor(report.result);
       };
       exitCode = RunCommand(settings, *portOptions, command);

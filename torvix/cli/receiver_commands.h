@@ -1,10 +1,12 @@
 // torvix-cli's commands that talk to a receiver: connect, read-user-data,
 // write-factory-data and upgrade (with --backup TEXT: read-user-data into
 // TEXT first, and no upgrade unless that completed).  Each runs the link
-// tool's operation through a console.  Ctrl-C is the Cancel button (an
-// upgrade asks first); SIGTERM, SIGHUP and a standard output that can no
-// longer be written stop without the question.  Either way a running job
-// tells the receiver to stop.  SIGPIPE is ignored while a command runs.
+// tool's operation through a console, on a thread of the shared runner
+// (common/cli/runner.h), which owns the stop signals.  Ctrl-C is the Cancel
+// button: an upgrade asks first when its input is a terminal, and stops at
+// once without one; SIGTERM, SIGHUP and a standard output that can no longer
+// be written stop without the question.  Either way a running job tells the
+// receiver to stop, and the run ends with a line that says it was stopped.
 //
 // --device and --port may be given several times: the operation then runs on
 // every receiver at once, each on a thread with its own port, prefixed lines
@@ -22,6 +24,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/cli/output.h"
 #include "torvix/ops/operations.h"
 
 namespace torvix::cli {
@@ -29,12 +32,8 @@ namespace torvix::cli {
 // The exit code of an operation's result (common/exit_codes.h).
 int ExitCodeFor(OperationResult result);
 
-// The exit codes, as the commands' help shows them.
-inline constexpr const char* kReceiverExitCodesHelp =
-    "Exit codes: 0 done; 1 the exchange with the receiver failed; 2 wrong command line; 3 refused (ROM image,\n"
-    "hardware, access code, text); 4 the port did not open; 5 a question was not accepted; 6 the receiver's\n"
-    "factory data is not valid; 10 a file could not be read or written; 130 stopped (Ctrl-C, SIGTERM, SIGHUP,\n"
-    "or standard output closed).";
+// The exit codes, as the commands' help shows them: the table both command lines share.
+inline constexpr const char* kReceiverExitCodesHelp = common::cli::kExitCodesHelp;
 
 struct ReceiverCommandSettings {
   std::string programName = "TORVIX";  // caption of the boxes
@@ -42,7 +41,7 @@ struct ReceiverCommandSettings {
   FactoryText* factoryText = nullptr;  // needed by read-user-data and write-factory-data
   std::FILE* out = stdout;
   std::FILE* err = stderr;
-  std::FILE* in = stdin;
+  std::FILE* in = stdin;                // answers questions when it is a terminal
   std::string programTitle = "torvix-cli";  // named in the trace files' heading
 };
 

@@ -1,5 +1,6 @@
 #include "updater/cli/check_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/exit_codes.h"
@@ -29,45 +30,66 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file, std::FILE* out, std::FILE* err) {
-  std::string report = "software file:   " + path + "\nsize:            " + std::to_string(file.size()) + " bytes\n";
-  if (file.size() < kWswHeaderSize || file[0] != kWswMagic0 || file[1] != kWswMagic1) {
-    std::fputs(report.c_str(), out);
-    std::fprintf(err, "updater-cli: %s: no software file (it does not begin with 55 AA)\n", path.c_str());
-    return common::kExitRefused;
-  }
-  const std::uint16_t counted = GetBe16(file.data() + kWswRecordCountOffset);
-  report += "signature:       55 AA\nrecords counted: " + std::to_string(counted) + "\n";
-  std::uint64_t line = kWswHeaderSize + kUpdateTokens * kTokenSize;
-  std::size_t at = kWswHeaderSize;
+// The records of a software file as the update walks them.
+struct RecordWalk {
   int records = 0;
   std::uint64_t payloads = 0;
   std::uint32_t largest = 0;
-  std::string problem;
+  std::size_t end = kWswHeaderSize;  // behind the last whole record
+  std::uint64_t line = 0;            // bytes on the line
+  std::string problem;               // why the update would fail on it; empty when it would not
+};
+
+bool HasSignature(const std::vector<std::uint8_t>& file) {
+  return file.size() >= kWswHeaderSize && file[0] == kWswMagic0 && file[1] == kWswMagic1;
+}
+
+RecordWalk WalkRecords(const std::vector<std::uint8_t>& file) {
+  RecordWalk walk;
+  walk.line = kWswHeaderSize + kUpdateTokens * kTokenSize;
+  std::size_t& at = walk.end;
   while (file.size() - at >= kRecordHeaderSize && file[at] == kRecordMagic && file[at + 1] == kRecordMagic) {
     const std::uint32_t payload = GetBe32(file.data() + at + kRecordLengthOffset);
     if (payload > kLargestPayload) {
-      problem = "record " + std::to_string(records + 1) + " announces " + std::to_string(payload) +
-                " bytes, more than the " + std::to_string(kLargestPayload) + " a record can carry";
+      walk.problem = "record " + std::to_string(walk.records + 1) + " announces " + std::to_string(payload) +
+                     " bytes, more than the " + std::to_string(kLargestPayload) + " a record can carry";
       break;
     }
     const std::size_t whole = kRecordHeaderSize + payload + kRecordTrailerSize;
     if (file.size() - at < whole) {
-      problem = "record " + std::to_string(records + 1) + " is cut short by the end of the file";
+      walk.problem = "record " + std::to_string(walk.records + 1) + " is cut short by the end of the file";
       break;
     }
-    ++records;
-    payloads += payload;
-    largest = std::max(largest, payload);
-    line += kRecordAnnounceSize + whole + kRecordTokens * kTokenSize;
+    ++walk.records;
+    walk.payloads += payload;
+    walk.largest = std::max(walk.largest, payload);
+    walk.line += kRecordAnnounceSize + whole + kRecordTokens * kTokenSize;
     at += whole;
   }
-  report += "records found:   " + std::to_string(records) + " (" + std::to_string(payloads) +
-            " bytes of payload, the largest " + std::to_string(largest) + ")\n";
-  if (problem.empty() && at < file.size()) {
-    report += "after them:      " + std::to_string(file.size() - at) + " bytes that are no record: not sent\n";
+  return walk;
+}
+
+std::string NoSignature(const std::string& path) { return path + ": no software file (it does not begin with 55 AA)"; }
+std::string WouldFail(const std::string& path, const std::string& problem) {
+  return path + ": " + problem + "; the update would fail there";
+}
+
+int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file, std::FILE* out, std::FILE* err) {
+  std::string report = "software file:   " + path + "\nsize:            " + std::to_string(file.size()) + " bytes\n";
+  if (!HasSignature(file)) {
+    std::fputs(report.c_str(), out);
+    std::fprintf(err, "updater-cli: %s\n", NoSignature(path).c_str());
+    return common::kExitRefused;
   }
-  if (problem.empty() && records != counted) {
+  const std::uint16_t counted = GetBe16(file.data() + kWswRecordCountOffset);
+  report += "signature:       55 AA\nrecords counted: " + std::to_string(counted) + "\n";
+  const RecordWalk walk = WalkRecords(file);
+  report += "records found:   " + std::to_string(walk.records) + " (" + std::to_string(walk.payloads) +
+            " bytes of payload, the largest " + std::to_string(walk.largest) + ")\n";
+  if (walk.problem.empty() && walk.end < file.size()) {
+    report += "after them:      " + std::to_string(file.size() - walk.end) + " bytes that are no record: not sent\n";
+  }
+  if (walk.problem.empty() && walk.records != counted) {
     report += "note:            the header counts " + std::to_string(counted) +
               " records; the percentages shown follow that count\n";
   }
@@ -75,11 +97,11 @@ int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file
   std::snprintf(text, sizeof text,
                 "transfer time:   %.0f s at 115200 bit/s (%llu bytes on the line; the receiver's own time to write "
                 "and check comes on top)\n",
-                Seconds(line, kUpdateBaud), static_cast<unsigned long long>(line));
+                Seconds(walk.line, kUpdateBaud), static_cast<unsigned long long>(walk.line));
   report += text;
   std::fputs(report.c_str(), out);
-  if (!problem.empty()) {
-    std::fprintf(err, "updater-cli: %s: %s; the update would fail there\n", path.c_str(), problem.c_str());
+  if (!walk.problem.empty()) {
+    std::fprintf(err, "updater-cli: %s\n", WouldFail(path, walk.problem).c_str());
     return common::kExitRefused;
   }
   return common::kExitOk;
@@ -118,22 +140,43 @@ int CheckSettings(const std::string& path, const std::vector<std::uint8_t>& file
 
 }  // namespace
 
+namespace {
+
+// The whole file, or the reason it could not be read.
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  InputFile input;
+  std::uint64_t size = 0;
+  std::size_t got = 0;
+  if (input.Open(path) && input.Size(size)) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (input.Read(bytes.data(), bytes.size(), got)) bytes.resize(got);
+  }
+  error = input.Error();
+  return error.empty();
+}
+
+}  // namespace
+
+std::optional<Refusal> SoftwareFileRefusal(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  if (!ReadWhole(path, bytes, error)) return Refusal{common::kExitFile, error};
+  if (!HasSignature(bytes)) return Refusal{common::kExitRefused, NoSignature(path)};
+  const RecordWalk walk = WalkRecords(bytes);
+  if (!walk.problem.empty()) return Refusal{common::kExitRefused, WouldFail(path, walk.problem)};
+  return std::nullopt;
+}
+
 int CheckFile(const std::string& path, std::uint32_t baud, std::FILE* out, std::FILE* err) {
   const FileKind kind = ClassifyFileName(path);
   if (kind == FileKind::kNone) {
     std::fprintf(err, "updater-cli: Не тот Файл! %s: the name contains neither .wsw nor .wdb (.WDB)\n", path.c_str());
     return common::kExitRefused;
   }
-  InputFile input;
-  std::uint64_t size = 0;
   std::vector<std::uint8_t> bytes;
-  std::size_t got = 0;
-  if (input.Open(path) && input.Size(size)) {
-    bytes.resize(static_cast<std::size_t>(size));
-    if (input.Read(bytes.data(), bytes.size(), got)) bytes.resize(got);
-  }
-  if (!input.Error().empty()) {
-    std::fprintf(err, "updater-cli: %s\n", input.Error().c_str());
+  std::string error;
+  if (!ReadWhole(path, bytes, error)) {
+    std::fprintf(err, "updater-cli: %s\n", error.c_str());
     return common::kExitFile;
   }
   return kind == FileKind::kSoftware ? CheckSoftware(path, bytes, out, err) : CheckSettings(path, bytes, baud, out, err);

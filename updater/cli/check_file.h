@@ -9,10 +9,21 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace updater::cli {
 
 int CheckFile(const std::string& path, std::uint32_t baud, std::FILE* out, std::FILE* err);
+
+// Why an update would refuse or fail on the software file at `path`, as
+// check says it: common::kExitRefused with the reason (no 55 AA, a record
+// cut short or too long), common::kExitFile when it cannot be read; none
+// when the update can go through it.  Caller's thread; reads the file whole.
+struct Refusal {
+  int code;
+  std::string reason;  // names the file
+};
+std::optional<Refusal> SoftwareFileRefusal(const std::string& path);
 
 }  // namespace updater::cli

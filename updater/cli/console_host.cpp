@@ -1,6 +1,7 @@
 #include "updater/cli/console_host.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace updater::cli {
@@ -16,7 +17,7 @@ bool PlainWorthy(const std::string& text) {
 }  // namespace
 
 ConsoleHost::ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
-                         std::function<void()> outputLost, HostPresentation presentation)
+                         std::function<void(int)> outputLost, HostPresentation presentation)
     : WorkerHost(flags), mode_(mode), out_(out), err_(err), terminal_(terminal), outputLost_(std::move(outputLost)),
       presentation_(std::move(presentation)),
       timers_([this](TimerId id) { TimerTick(*this, id, mode_); }) {}
@@ -29,9 +30,13 @@ ConsoleHost::~ConsoleHost() {
 
 void ConsoleHost::FlushLocked() {
   if (lost_) return;
+  // errno stays as the failed write left it: the flush after it says why
+  // in the same way.
+  errno = 0;
   if (std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  const int error = errno;
   lost_ = true;
-  if (outputLost_) outputLost_();
+  if (outputLost_) outputLost_(error);
 }
 
 void ConsoleHost::ClearBarLocked() {
@@ -56,12 +61,20 @@ void ConsoleHost::DrawBarLocked() {
 }
 
 void ConsoleHost::AddStatusLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The event under the same lock as the line: events come in the order the
+  // lines do, whichever thread makes them.
   if (presentation_.events != nullptr) presentation_.events->Status(presentation_.device, line);
-  Print(line);
+  if (line.find_first_not_of(' ') != std::string::npos) lastStatus_ = line;
+  PrintLocked(line);
 }
 
 void ConsoleHost::Print(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
+  PrintLocked(line);
+}
+
+void ConsoleHost::PrintLocked(const std::string& line) {
   ClearBarLocked();
   if (!lost_) std::fprintf(out_, "%s%s\n", presentation_.prefix.c_str(), line.c_str());
   FlushLocked();
@@ -109,8 +122,9 @@ void ConsoleHost::SetSecondsText(const std::string& text) {
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (presentation_.events != nullptr) presentation_.events->Message(presentation_.device, false, "Updater", text);
-  Print("* " + text);
+  PrintLocked("* " + text);
 }
 
 void ConsoleHost::StartTimer(TimerId id) {
@@ -134,6 +148,19 @@ void ConsoleHost::ReportFailure(Failure kind, const std::string& reason) {
     const char* caption = kind == Failure::kFile ? "file" : kind == Failure::kPort ? "port" : "refused file";
     presentation_.events->Message(presentation_.device, true, caption, reason);
   }
+  PrintReasonLocked(reason);
+}
+
+void ConsoleHost::ReportExchangeFailure(const std::string& device, const std::string& statusLine) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string reason =
+      device + ": " + (statusLine.empty() ? "" : statusLine + " ") + "(the exchange with the receiver failed)";
+  if (presentation_.events != nullptr) presentation_.events->Message(presentation_.device, true, "exchange", reason);
+  PrintReasonLocked(reason);
+}
+
+void ConsoleHost::PrintReasonLocked(const std::string& reason) {
+  reason_ = reason;
   ClearBarLocked();
   FlushLocked();
   std::string lines = reason;
@@ -148,6 +175,16 @@ void ConsoleHost::ReportFailure(Failure kind, const std::string& reason) {
 std::optional<Failure> ConsoleHost::LastFailure() {
   std::lock_guard<std::mutex> lock(mutex_);
   return failure_;
+}
+
+std::string ConsoleHost::LastReason() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reason_;
+}
+
+std::string ConsoleHost::LastError() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastStatus_;
 }
 
 void ConsoleHost::Ask(const std::string& caption, const std::string& question) {

@@ -11,8 +11,9 @@
 // Every method may be called from the worker thread, the timers' thread and
 // the main thread (the stop question); output is serialised by one lock.
 // Failure reasons go to the error stream.  Once the output can no longer be
-// written (the reader of a pipe went away), nothing more is written to it
-// and the host says so once through its output-lost callback.
+// written (the reader of a pipe went away, a full disk), nothing more is
+// written to it and the host says so once, with the errno, through its
+// output-lost callback.
 #pragma once
 
 #include <cstdio>
@@ -37,10 +38,11 @@ struct HostPresentation {
 class ConsoleHost : public WorkerHost {
  public:
   // Writes to `out` and `err`; draws the bar when `terminal` is set.
-  // `outputLost` (may be empty) runs once, on the writing thread, when a
-  // write to `out` fails.
+  // `outputLost` (may be empty) runs once, on the writing thread and inside
+  // the host's lock, with the errno of the write to `out` that failed; it
+  // must return at once.
   ConsoleHost(SharedFlags& flags, Mode mode, std::FILE* out, std::FILE* err, bool terminal,
-              std::function<void()> outputLost = {}, HostPresentation presentation = {});
+              std::function<void(int error)> outputLost = {}, HostPresentation presentation = {});
   ~ConsoleHost() override;
 
   void AddStatusLine(const std::string& line) override;
@@ -57,6 +59,13 @@ class ConsoleHost : public WorkerHost {
 
   // The kind of the latest failure reported, if any.
   std::optional<Failure> LastFailure();
+  // The latest reason printed (ReportFailure, ReportExchangeFailure); empty when none.
+  std::string LastReason();
+  // The latest status line that said something (the operation's last word).
+  std::string LastError();
+  // A failure the operation gave no reason for: `statusLine` (its own
+  // last word) as the reason, about `device`, with what it means.
+  void ReportExchangeFailure(const std::string& device, const std::string& statusLine);
 
   // Prints the stop question (caption and question of the mode) and leaves
   // the cursor behind it; Print() writes a line of the console's own.
@@ -68,6 +77,8 @@ class ConsoleHost : public WorkerHost {
 
  private:
   void DrawBarLocked();
+  void PrintReasonLocked(const std::string& reason);
+  void PrintLocked(const std::string& line);
   void ClearBarLocked();
   // Flushes the output; the first failure makes it lost.
   void FlushLocked();
@@ -76,11 +87,13 @@ class ConsoleHost : public WorkerHost {
   std::FILE* const out_;
   std::FILE* const err_;
   const bool terminal_;
-  const std::function<void()> outputLost_;
+  const std::function<void(int)> outputLost_;
   const HostPresentation presentation_;
   std::mutex mutex_;
   bool lost_ = false;
   std::optional<Failure> failure_;
+  std::string reason_;
+  std::string lastStatus_;
   int low_ = 0, high_ = 100, position_ = 0;
   std::string seconds_;
   bool barShown_ = false;

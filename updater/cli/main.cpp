@@ -7,11 +7,14 @@
 //   updater-cli ports [--json]
 //
 // The operation runs on a worker thread exactly as behind the window; the
-// console shows its status lines and progress, and failure reasons on
-// standard error.  Several --port or --device options run it on every
-// receiver at once (run_jobs.h).  The exit codes are the table shared with
-// torvix-cli (common/exit_codes.h).
+// console shows its status lines and progress on standard output, and
+// failure reasons on standard error.  Several --port or --device options run
+// it on every receiver at once (run_jobs.h).  The exit codes are the table
+// shared with torvix-cli (common/exit_codes.h).
+#include <algorithm>
 #include <cstdio>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,10 +23,12 @@
 #include <CLI/CLI.hpp>
 
 #include "common/build_version.h"
+#include "common/cli/output.h"
 #include "common/cli/port_report.h"
 #include "common/cli/receivers.h"
 #include "common/device_map.h"
 #include "common/exit_codes.h"
+#include "common/replacing_file.h"
 #include "common/serial_line.h"
 #include "common/serial_ports.h"
 #include "updater/cli/check_file.h"
@@ -36,6 +41,15 @@ namespace {
 using updater::Mode;
 
 constexpr int kComPortsOffered = 4;  // COM1 to COM4, as the window offers them
+constexpr const char* kProgram = "updater-cli";
+
+// --port: "COM1" to "COM4" (any case) or 1 to 4, kept as "COMn".
+std::string ComPortOption(std::string& value) {
+  const auto number = common::cli::ComNumber(value);
+  if (!number || *number < 1 || *number > kComPortsOffered) return value + ": COM1 to COM4 (or 1 to 4)";
+  value = "COM" + std::to_string(*number);
+  return "";
+}
 
 // Why `file` does not fit `mode`, as the window's file chooser sees it; empty
 // when it fits.
@@ -60,6 +74,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Updater: settings transfer and software update of a satellite receiver"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("updater-cli ") + common::kBuildVersion);
+  app.footer(common::cli::kExitCodesHelp);
   std::string file;
   std::vector<std::string> ports;
   std::vector<std::string> devices;
@@ -70,11 +85,12 @@ int main(int argc, char** argv) {
 
   auto addCommon = [&](CLI::App* sub, bool withBaud) {
     sub->add_option("FILE", file, "Settings (.wdb) or software (.wsw) file")->required();
+    sub->footer(common::cli::kExitCodesHelp);
     auto* portOption = sub->add_option("--port", ports,
-                                       "COM1 to COM4 (COMn opens $COMn when set, else the device stored with the "
-                                       "window's \"Устройство…\", else /dev/ttyS(n-1); default COM1); several: one "
-                                       "receiver on each, all at once")
-                           ->check(CLI::IsMember({"COM1", "COM2", "COM3", "COM4"}, CLI::ignore_case))
+                                       "COM1 to COM4, or 1 to 4 (COMn opens $COMn when set, else the device stored "
+                                       "with the window's \"Устройство…\", else /dev/ttyS(n-1); default COM1); "
+                                       "several: one receiver on each, all at once")
+                           ->transform(CLI::Validator(ComPortOption, "COM1..COM4"))
                            ->expected(1)
                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     sub->add_option("--device", devices, "Device path instead of a COM port; several: one receiver on each, all at once")
@@ -107,24 +123,46 @@ int main(int argc, char** argv) {
   check->add_option("--baud", baud, "Bit rate of a settings transfer")
       ->check(CLI::IsMember({128000u, 115200u, 19200u, 9600u}))
       ->capture_default_str();
+  check->footer(common::cli::kExitCodesHelp);
   CLI::App* portsCommand = app.add_subcommand("ports", "List the serial devices present and where COM1 to COM4 lead");
   portsCommand->add_flag("--json", json, "Print the list as JSON");
+  const std::string unknown =
+      common::cli::UnknownSubcommand(kProgram, std::vector<std::string>(argv + std::min(argc, 1), argv + argc),
+                                     {"send", "receive", "update", "check", "ports"});
+  if (!unknown.empty()) {
+    std::fprintf(stderr, "%s\n", unknown.c_str());
+    return common::kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     // Help is no error; every other parse failure is a usage error.
-    return app.exit(error) == 0 ? common::kExitOk : common::kExitUsage;
+    std::ostringstream help;
+    const int code = app.exit(error, help, std::cerr);
+    if (const int failed = common::cli::WriteAll(STDOUT_FILENO, help.str()); failed != 0) {
+      return common::cli::ReportOutputError(stderr, kProgram, failed);
+    }
+    return code == 0 ? common::kExitOk : common::kExitUsage;
   }
 
-  if (portsCommand->parsed()) {
-    const common::DeviceMap map(common::kUpdaterSettings);
-    const common::PortListing listing = common::ListSerialPorts({}, map.Resolver());
-    const std::string text = json ? common::cli::PortListingJson(listing, kComPortsOffered)
-                                  : common::cli::PortListingText(listing, kComPortsOffered);
-    std::fputs(text.c_str(), stdout);
-    return std::fflush(stdout) == 0 ? common::kExitOk : common::kExitFile;
+  if (portsCommand->parsed() || check->parsed()) {
+    // Gathered and written whole, so that a standard output that cannot be
+    // written is seen, with its reason.
+    common::cli::GatheredOutput output;
+    std::FILE* out = output.File() != nullptr ? output.File() : stdout;
+    int code = common::kExitOk;
+    if (portsCommand->parsed()) {
+      const common::DeviceMap map(common::kUpdaterSettings);
+      const common::PortListing listing = common::ListSerialPorts({}, map.Resolver());
+      const std::string text = json ? common::cli::PortListingJson(listing, kComPortsOffered)
+                                    : common::cli::PortListingText(listing, kComPortsOffered);
+      std::fputs(text.c_str(), out);
+    } else {
+      code = updater::cli::CheckFile(file, baud, out, stderr);
+    }
+    const int delivered = output.Deliver(STDOUT_FILENO, stderr, kProgram);
+    return delivered != common::kExitOk ? delivered : code;
   }
-  if (check->parsed()) return updater::cli::CheckFile(file, baud, stdout, stderr);
 
   const Mode mode = send->parsed() ? Mode::MODE_SEND : receive->parsed() ? Mode::MODE_RECEIVE : Mode::MODE_UPDATE;
   // The window refuses such a file when it is chosen; here --force takes it
@@ -133,12 +171,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "updater-cli: Не тот Файл! %s (--force takes it all the same)\n", problem.c_str());
     return common::kExitRefused;
   }
+  // A software file that check would refuse (cut short, a record too long)
+  // fails in the middle of the update: refuse it before the receiver is
+  // contacted.  --force sends it all the same.
+  if (mode == Mode::MODE_UPDATE && !force) {
+    if (const auto refusal = updater::cli::SoftwareFileRefusal(file)) {
+      const bool refused = refusal->code == common::kExitRefused;
+      std::fprintf(stderr, "updater-cli: %s%s\n", refusal->reason.c_str(),
+                   refused ? " (--force sends it all the same)" : "");
+      return refusal->code;
+    }
+  }
 
   std::vector<std::string> names = devices;
-  for (std::string port : ports) {
-    for (char& c : port) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    names.push_back(port);
-  }
+  names.insert(names.end(), ports.begin(), ports.end());
   if (names.empty()) names.push_back("COM1");
   if (const auto clash = common::cli::ReceiverClash(names)) {
     std::fprintf(stderr, "updater-cli: %s\n", clash->c_str());
@@ -156,8 +202,20 @@ int main(int argc, char** argv) {
     if (!trace.empty()) target.trace = many ? common::cli::WithShortName(trace, shortName) : trace;
     targets.push_back(std::move(target));
   }
+  // A reception's file goes into a folder that must take it: say so before
+  // any receiver is contacted.
+  if (mode == Mode::MODE_RECEIVE) {
+    for (const updater::cli::Target& target : targets) {
+      common::ReplacingFile probe;
+      if (!probe.Create(target.job.fileName)) {
+        std::fprintf(stderr, "updater-cli: %s\n", probe.Error().c_str());
+        return common::kExitFile;
+      }
+    }
+  }
   updater::cli::RunSettings settings;
   settings.json = json;
+  settings.input = STDIN_FILENO;
   settings.terminal = ::isatty(STDOUT_FILENO) == 1;
   return updater::cli::RunJobs(mode, targets, settings);
 }

@@ -1,11 +1,13 @@
 // Runs one of Updater's operations for updater-cli, on one receiver or on
 // several at once (one worker each, with its own port, console and files),
-// and answers the stop signals for all of them.
+// through the command lines' shared runner (common/cli/runner.h), which
+// answers the stop signals for all of them.
 //
-// Ctrl-C is the stop button: it asks the mode's question once (for all the
-// receivers) and, on yes, asks every running operation to stop at its next
-// safe point.  SIGTERM, SIGHUP and output nobody reads any more stop them the
-// same way without asking.  The signal handlers are installed for the run.
+// Ctrl-C is the stop button: with a terminal to answer on, it asks the
+// mode's question once (for all the receivers) and, on yes, asks every
+// running operation to stop at its next safe point; without one it stops
+// them at once.  SIGTERM, SIGHUP and output nobody reads any more stop them
+// the same way without asking.
 //
 // Main thread only; blocks until every operation has ended.
 #pragma once
@@ -30,6 +32,7 @@ struct RunSettings {
   bool json = false;         // events on `out`, the rest on `err`
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  int input = 0;             // answers to the stop question, when a terminal
   bool terminal = false;     // `out` is a terminal: a bar for a receiver alone
   PortTimings timings;
 };

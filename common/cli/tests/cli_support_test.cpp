@@ -9,6 +9,12 @@
 #include "common/cli/events.h"
 #include "common/cli/port_report.h"
 #include "common/cli/receivers.h"
+#include "common/cli/runner.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -43,14 +49,76 @@ TEST(Receivers, FilesAreKeptApartByShortNamesThatMustDiffer) {
 }
 
 TEST(Receivers, SummaryHasARowEachAndTheFirstFailureDecides) {
-  const std::vector<ReceiverResult> results = {{"/tmp/rx1", 0, 1.5}, {"/tmp/rx2", 4, 0.01}, {"/tmp/rx3", 1, 2}};
+  const std::vector<ReceiverResult> results = {{"/tmp/rx1", 0, 1.5, ""}, {"/tmp/rx2", 4, 0.01, ""}, {"/tmp/rx3", 1, 2, ""}};
   EXPECT_EQ(SummaryTable(results),
             "device    result             seconds  exit\n"
             "/tmp/rx1  done                  1.50     0\n"
             "/tmp/rx2  port not opened       0.01     4\n"
             "/tmp/rx3  failed                2.00     1\n");
   EXPECT_EQ(OverallExitCode(results), 4);
-  EXPECT_EQ(OverallExitCode({{"a", 0, 0}, {"b", 0, 0}}), 0);
+  EXPECT_EQ(OverallExitCode({{"a", 0, 0, ""}, {"b", 0, 0, ""}}), 0);
+}
+
+std::string Text(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  return text;
+}
+
+// Several outcomes at once: the first failure in the order given decides,
+// a receiver stopped by a signal ends as stopped with a line that says why,
+// an output that failed otherwise than by being closed makes it a file
+// error, and the signal handling found before the run is back after it.
+TEST(ReceiverRunner, SeveralOutcomesTheirReasonsAndTheStopsCause) {
+  struct Case {
+    bool outputFails;  // the stopped receiver stops for a full output instead of SIGTERM
+    int code;
+    const char* stopReason;
+    const char* lastLine;
+  };
+  for (const Case c : {Case{false, 4, "stopped by SIGTERM", "tool: rx3: stopped by SIGTERM\n"},
+                       Case{true, 10, "stopped: standard output could not be written",
+                            "tool: standard output: No space left on device\n"}}) {
+    SCOPED_TRACE(c.code);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ReceiverRunner runner({"tool", "cmd", true, out, err, -1});
+    std::atomic<bool> stopped{false};
+    std::vector<RunnerReceiver> receivers = {
+        {"rx1", [] { return ReceiverOutcome{0, ""}; }, [] {}},
+        {"rx2", [] { return ReceiverOutcome{4, "port gone"}; }, [] {}},
+        {"rx3",
+         [&] {
+           if (c.outputFails) {
+             runner.OutputLost(ENOSPC);
+           } else {
+             ::kill(::getpid(), SIGTERM);
+           }
+           stopped.wait(false);
+           return ReceiverOutcome{1, "cut off"};
+         },
+         [&] {
+           stopped = true;
+           stopped.notify_all();
+         }}};
+    EXPECT_EQ(runner.Run(std::move(receivers), std::nullopt), c.code);
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    const std::string errors = Text(err);
+    EXPECT_NE(errors.find("\nrx3     stopped            "), std::string::npos) << errors;
+    EXPECT_EQ(errors.substr(errors.size() - std::string(c.lastLine).size()), c.lastLine) << errors;
+    std::fclose(err);
+    const std::vector<json> events = Lines(out);
+    ASSERT_EQ(events.size(), 7u);
+    const json& summary = events.back();
+    EXPECT_EQ(summary["exit_code"], 4) << "the first failure in the order given";
+    EXPECT_EQ(summary["receivers"][0]["result"], "done");
+    EXPECT_EQ(summary["receivers"][1]["reason"], "port gone");
+    EXPECT_EQ(summary["receivers"][2]["exit_code"], 130);
+    EXPECT_EQ(summary["receivers"][2]["reason"], c.stopReason);
+  }
 }
 
 TEST(EventStream, EveryEventIsOneLineOfJsonThatParsesBack) {
@@ -61,8 +129,8 @@ TEST(EventStream, EveryEventIsOneLineOfJsonThatParsesBack) {
     events.Progress("/dev/ttyUSB0", 3, 514);
     events.Message("/dev/ttyUSB0", true, "Serial Communication Device Error", "line one\nline \"two\" \xff", 3);
     events.Question("COM1", "Upgrade", "Continue?", false);
-    events.Result({"COM1", 130, 2.0004});
-    events.Summary(130, {{"COM1", 130, 2.0004}});
+    events.Result({"COM1", 130, 2.0004, ""});
+    events.Summary(130, {{"COM1", 130, 2.0004, ""}});
   }
   const std::vector<json> lines = Lines(out);
   ASSERT_EQ(lines.size(), 6u);

@@ -55,9 +55,11 @@ class Cli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the program with `args`, its output and errors captured in files;
-  // `wrapper` (a program and its arguments) runs it when given.
-  RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {}) {
-    const fs::path out = dir_ / "stdout.capture";
+  // `wrapper` (a program and its arguments) runs it when given, `output`
+  // takes its standard output instead of the capture.
+  RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
+                const fs::path& output = {}) {
+    const fs::path out = output.empty() ? dir_ / "stdout.capture" : output;
     const fs::path err = dir_ / "stderr.capture";
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -75,8 +77,8 @@ class Cli : public ::testing::Test {
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status));
-    RunResult r{WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
-    fs::remove(out);
+    RunResult r{WEXITSTATUS(status), output.empty() ? ReadFile(out) : "", ReadFile(err)};
+    if (output.empty()) fs::remove(out);
     fs::remove(err);
     return r;
   }
@@ -266,7 +268,23 @@ TEST_F(Cli, HelpAndUsageErrors) {
     EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args[0]);
     EXPECT_FALSE(r.err.empty());
   }
+  EXPECT_EQ(Run({"frobnicate"}).err.rfind("torvix-cli: frobnicate: unknown subcommand; the subcommands are ", 0), 0u);
   EXPECT_TRUE(Files().empty());
+}
+
+// What is written to standard output must arrive: a full one is an error
+// with its reason, and exit 10.
+TEST_F(Cli, AStandardOutputThatCannotBeWrittenIsAFileError) {
+  std::string rom(2 * 1024 * 1024, '\0');
+  rom.replace(0, 40, "Kalmer VELOX Series ****T**** ROM image.");
+  WriteFile(Path("rom.bin"), rom);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"check-rom", Path("rom.bin")}, {"ports"}, {"ports", "--json"}, {"--help"}, {"upgrade", "--help"}}) {
+    SCOPED_TRACE(args.front() + " " + args.back());
+    const RunResult r = Run(args, {}, "/dev/full");
+    EXPECT_EQ(r.exitCode, 10);
+    EXPECT_EQ(r.err, "torvix-cli: standard output: No space left on device\n");
+  }
 }
 
 // A device the user may not open: the box gives the reason, then what to do.

@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "common/pty.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "emulator/link/served_receiver.h"
@@ -68,6 +69,13 @@ Bytes RomImage(std::string_view magic, std::uint8_t hardwareCode, std::uint8_t f
   rom[kHardwareCodeOffset] = hardwareCode;
   rom[kUpgradeFlagOffset] = flag;
   return rom;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
 }
 
 std::string PrintedSample() {
@@ -133,7 +141,7 @@ class ReceiverCommandsTest : public ::testing::Test {
     const bool capture = out == nullptr;
     settings.out = capture ? std::tmpfile() : out;
     settings.err = std::tmpfile();
-    settings.in = nullptr;
+    settings.in = input_;
     AddReceiverCommands(app, exitCode, settings);
     std::reverse(args.begin(), args.end());
     try {
@@ -153,6 +161,7 @@ class ReceiverCommandsTest : public ::testing::Test {
 
   fs::path dir_;
   std::string link_;
+  std::FILE* input_ = nullptr;  // standard input of the runs; null: none
   std::string output_;
   std::string errors_;
   DatabaseFactoryText factoryText_;
@@ -173,6 +182,7 @@ TEST_F(ReceiverCommandsTest, PortNumberGoesThroughTheComVariable) {
   StartReceiver();
   ::setenv("COM7", link_.c_str(), 1);
   EXPECT_EQ(Run({"connect", "--port", "7"}), kExitOk) << output_;
+  EXPECT_EQ(Run({"connect", "--port", "com7"}), kExitOk) << "as updater-cli takes it: " << errors_;
   ::unsetenv("COM7");
   EXPECT_EQ(Run({"connect", "--port", "7", "--device", link_}), kExitUsage) << "one or the other";
 }
@@ -195,7 +205,8 @@ TEST_F(ReceiverCommandsTest, PortThatDoesNotOpenIsNamedOnStandardErrorAndExitsWi
     EXPECT_EQ(output_.find("Open error"), std::string::npos) << "errors are not on standard output";
     EXPECT_EQ(errors_.find(kHardwareVersionError), std::string::npos);
     if (args[0] == "connect") {
-      EXPECT_NE(output_.find("Connection failed."), std::string::npos) << "its own report";
+      EXPECT_NE(errors_.find("Connection failed."), std::string::npos) << "its own report, a failure's";
+      EXPECT_TRUE(output_.empty()) << output_;
     }
   }
 }
@@ -233,7 +244,8 @@ TEST_F(ReceiverCommandsTest, FailedReadLeavesTheTextFileAsItWas) {
 TEST_F(ReceiverCommandsTest, ReadIntoAFolderThatCannotBeWrittenTouchesNoReceiver) {
   StartReceiver();
   EXPECT_EQ(Run({"read-user-data", (dir_ / "missing" / "x.txt").string(), "--device", link_}), kExitFile);
-  EXPECT_NE(errors_.find((dir_ / "missing").string() + ": "), std::string::npos) << "the folder is named: " << errors_;
+  EXPECT_EQ(errors_.rfind("torvix-cli: " + (dir_ / "missing").string() + ": ", 0), 0u)
+      << "the folder is named, after the program: " << errors_;
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
 }
@@ -293,7 +305,7 @@ TEST_F(ReceiverCommandsTest, RefusedTextSendsNothing) {
   std::ofstream(text) << "Q nonsense\n";
   EXPECT_EQ(Run({"write-factory-data", text.string(), "--device", link_}), kExitRefused);
   // The reader's box, then where it stopped, in GNU form.
-  EXPECT_EQ(errors_, "[TORVIX]  * Error : line 1. Invalid tag 'Q'.\n\n[file] " + text.string() +
+  EXPECT_EQ(errors_, "[TORVIX]  * Error : line 1. Invalid tag 'Q'.\n\ntorvix-cli: " + text.string() +
                          ":1: * Error : line 1. Invalid tag 'Q'.\n");
   StopReceiver();
   EXPECT_TRUE(receiver_->CodesReceived().empty());
@@ -346,7 +358,7 @@ TEST_F(ReceiverCommandsTest, ChecksBeforeSending) {
   Bytes image = RomImage(kRomMagicT, 1, 0x07);  // built for hardware 505, receiver is 503
   WriteBytes(rom, image.data(), image.size());
   EXPECT_EQ(Run({"upgrade", "--mode", "2", rom.string(), "--device", link_}), kExitRefused);
-  EXPECT_NE(errors_.find("[TORVIX] hardware version error!\n[file] " + rom.string() +
+  EXPECT_NE(errors_.find("[TORVIX] hardware version error!\ntorvix-cli: " + rom.string() +
                          ": the image is for hardware 505, the receiver's hardware number is 503\n"),
             std::string::npos)
       << errors_;
@@ -392,7 +404,7 @@ TEST_F(ReceiverCommandsTest, EveryEntryRefusesAnImageCutShort) {
         EXPECT_EQ(receiver_->StoredSoftware().size(), c.length - kRomImageHeaderSize + kSoftwareSizePrefix);
         continue;
       }
-      EXPECT_EQ(errors_, "[TORVIX] \n  Wrong ROM image.     \n\n  Retry.\n[file] " + rom.string() + ": the file has " +
+      EXPECT_EQ(errors_, "[TORVIX] \n  Wrong ROM image.     \n\n  Retry.\ntorvix-cli: " + rom.string() + ": the file has " +
                              std::to_string(c.length) + " bytes, too few for an image: it ends before the flag byte "
                              "at 0x1F0066, and an image has at least 2031719 bytes\n");
       const auto codes = receiver_->CodesReceived();
@@ -451,6 +463,22 @@ TEST_F(ReceiverCommandsTest, CheckRomCountsTheBlocksAsTheUploadSendsAndShowsThem
   }
 }
 
+// Standard input on a terminal, for the questions: the answers are typed
+// ahead on its master side.
+class Terminal {
+ public:
+  Terminal() : input_(std::fopen(pty_.SlavePath().c_str(), "r")) {}
+  ~Terminal() {
+    if (input_ != nullptr) std::fclose(input_);
+  }
+  std::FILE* Input() const { return input_; }
+  void Type(const std::string& text) { pty_.Write(text.data(), text.size()); }
+
+ private:
+  common::PseudoTerminal pty_;
+  std::FILE* input_;
+};
+
 TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
   emulator::LinkOptions options;
   options.faults.ignoreRequests = 1000;
@@ -460,13 +488,19 @@ TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
   WriteBytes(rom, image.data(), image.size());
   struct Case {
     const char* name;
-    int signal;  // 0: standard output is a pipe nobody reads
-    bool asks;   // Ctrl-C is the Cancel button; the rest leave nobody to answer
+    int signal;        // 0: standard output is a pipe nobody reads
+    bool terminal;     // standard input is a terminal, where "y" is typed ahead
+    const char* says;  // the run's last line
   };
   int announces = 0;
   int aborts = 0;
-  for (const Case c : {Case{"SIGINT", SIGINT, true}, Case{"SIGTERM", SIGTERM, false}, Case{"SIGHUP", SIGHUP, false},
-                       Case{"closed output", 0, false}}) {
+  // Ctrl-C is the Cancel button, which asks when it can; without a terminal
+  // nobody could answer, and it stops as the rest do.
+  for (const Case c : {Case{"SIGINT on a terminal", SIGINT, true, "stopped by Ctrl-C"},
+                       Case{"SIGINT", SIGINT, false, "stopped by Ctrl-C"},
+                       Case{"SIGTERM", SIGTERM, false, "stopped by SIGTERM"},
+                       Case{"SIGHUP", SIGHUP, false, "stopped by SIGHUP"},
+                       Case{"closed output", 0, false, "stopped: standard output was closed"}}) {
     SCOPED_TRACE(c.name);
     std::FILE* out = nullptr;
     if (c.signal == 0) {
@@ -476,6 +510,11 @@ TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
       out = ::fdopen(pipeFds[1], "w");
       ASSERT_NE(out, nullptr);
     }
+    Terminal terminal;
+    if (c.terminal) {
+      input_ = terminal.Input();
+      terminal.Type("y\n");
+    }
     announces += 2;
     std::thread stopper([&] {
       if (c.signal != 0 && receiver_->WaitForCodes(CODE_SOFTWARE, announces, 5000)) ::kill(::getpid(), c.signal);
@@ -484,13 +523,67 @@ TEST_F(ReceiverCommandsTest, EveryWayOfStoppingAnUpgradeTellsTheReceiver) {
               kExitStopped)
         << output_ << errors_;
     stopper.join();
+    input_ = nullptr;
     if (c.signal != 0) {
-      EXPECT_EQ(output_.find("You want to stop the upgrade procedure?") != std::string::npos, c.asks) << output_;
+      EXPECT_EQ(output_.find("You want to stop the upgrade procedure?") != std::string::npos, c.terminal) << output_;
       EXPECT_NE(output_.find("Closing Connection..."), std::string::npos);
     }
+    EXPECT_NE(errors_.find("torvix-cli: " + link_ + ": " + c.says + "\n"), std::string::npos) << errors_;
     EXPECT_TRUE(receiver_->WaitForCodes(CODE_ABORT, ++aborts, 3000));
     const auto codes = receiver_->CodesReceived();
     announces = static_cast<int>(std::count(codes.begin(), codes.end(), CODE_SOFTWARE));
+  }
+}
+
+// A standard output that is closed or full stops the run, --json or not,
+// and the text file stays as it was: closed is a stop, full a file error.
+TEST_F(ReceiverCommandsTest, AClosedOrFullOutputStopsTheRunAndKeepsTheFile) {
+  emulator::LinkOptions options;
+  options.faults.ignoreRequests = 1000;  // the download would take until a stop
+  StartReceiver(options);
+  const fs::path text = dir_ / "keep.txt";
+  std::ofstream(text) << "earlier contents\n";
+  struct Case {
+    bool full;
+    bool json;
+    int code;
+    const char* says;
+  };
+  for (const Case c : {Case{false, false, kExitStopped, ": stopped: standard output was closed\n"},
+                       Case{false, true, kExitStopped, ": stopped: standard output was closed\n"},
+                       Case{true, false, kExitFile, "torvix-cli: standard output: No space left on device\n"},
+                       Case{true, true, kExitFile, "torvix-cli: standard output: No space left on device\n"}}) {
+    SCOPED_TRACE(std::string(c.full ? "full" : "closed") + (c.json ? " --json" : ""));
+    std::FILE* out = nullptr;
+    if (c.full) {
+      out = std::fopen("/dev/full", "w");
+    } else {
+      int pipeFds[2];
+      ASSERT_EQ(::pipe(pipeFds), 0);
+      ::close(pipeFds[0]);
+      out = ::fdopen(pipeFds[1], "w");
+    }
+    ASSERT_NE(out, nullptr);
+    std::vector<std::string> args = {"read-user-data", text.string(), "--device", link_};
+    if (c.json) args.push_back("--json");
+    EXPECT_EQ(Run(args, out), c.code) << errors_;
+    EXPECT_NE(errors_.find(c.says), std::string::npos) << errors_;
+    EXPECT_EQ(ReadText(text), "earlier contents\n");
+    EXPECT_EQ(TemporaryFiles(), 0);
+  }
+}
+
+// The bar's start at 50 comes as the connect's job starts and says
+// "Connecting...": the events keep the operation's order, status first.
+TEST_F(ReceiverCommandsTest, ConnectEventsComeInTheOperationsOrder) {
+  StartReceiver();
+  for (int run = 0; run < 5; ++run) {
+    ASSERT_EQ(Run({"connect", "--device", link_, "--json"}), kExitOk) << errors_;
+    const auto events = JsonLines(output_);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0]["event"], "start");
+    EXPECT_EQ(events[1]["text"], "Connecting...") << events[1].dump();
+    EXPECT_EQ(events[2]["position"], 50) << events[2].dump();
   }
 }
 
@@ -513,13 +606,6 @@ class ManyReceivers {
  private:
   std::vector<std::unique_ptr<emulator::ServedLinkReceiver>> served_;
 };
-
-std::vector<nlohmann::json> JsonLines(const std::string& text) {
-  std::vector<nlohmann::json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
-  return lines;
-}
 
 // Three receivers at once, the second of which breaks off its download: its
 // row says so, the others' files are complete, the exit code is its code, and
@@ -575,9 +661,12 @@ TEST_F(ReceiverCommandsTest, ThreeReceiversAtOnceEachWithItsOwnFileRowAndEvents)
   EXPECT_NE(failedErrors.find("Communication Eror !!!!"), std::string::npos) << failedErrors;
 }
 
-// Ctrl-C during an upgrade of three receivers: the question comes once, and
-// every receiver is told to stop.
+// Ctrl-C during an upgrade of three receivers, with a terminal to answer
+// on: the question comes once, and every receiver is told to stop.
 TEST_F(ReceiverCommandsTest, CtrlCAsksOnceAndStopsEveryReceiver) {
+  Terminal terminal;
+  input_ = terminal.Input();
+  terminal.Type("y\n");
   emulator::LinkOptions silent;
   silent.faults.ignoreRequests = 1000;  // announces go unanswered until the stop
   ManyReceivers receivers(dir_, {silent, silent, silent});
@@ -598,6 +687,7 @@ TEST_F(ReceiverCommandsTest, CtrlCAsksOnceAndStopsEveryReceiver) {
   const auto first = output_.find(question);
   EXPECT_NE(first, std::string::npos) << output_;
   EXPECT_EQ(output_.find(question, first + 1), std::string::npos) << "asked once for all";
+  input_ = nullptr;
   for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(receivers[i].WaitForCodes(CODE_ABORT, 1, 3000)) << i;
   EXPECT_NE(output_.find("  stopped "), std::string::npos) << output_;
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "common/pty.h"
 
 extern char** environ;
 
@@ -69,15 +72,15 @@ std::string ReadText(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// A child process with stdin from /dev/null and stdout and stderr to a file
-// (stderr to a file of its own when `errorPath` is given).
+// A child process with stdin from /dev/null (or `inputPath`) and stdout and
+// stderr to a file (stderr to a file of its own when `errorPath` is given).
 class Process {
  public:
   Process(std::vector<std::string> args, const std::string& outputPath, std::vector<std::string> extraEnv = {},
-          const std::string& errorPath = "") {
+          const std::string& errorPath = "", const std::string& inputPath = "/dev/null") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, inputPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (errorPath.empty()) {
       posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -145,9 +148,9 @@ class CliTest : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(Tty()); })) << ReadText(dir_ + "/emulator.log");
     return emulator;
   }
-  int RunCli(std::vector<std::string> args, std::vector<std::string> env = {}) {
+  int RunCli(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& output = "") {
     args.insert(args.begin(), UPDATER_CLI);
-    Process cli(args, Output(), env, Errors());
+    Process cli(args, output.empty() ? Output() : output, env, Errors());
     return cli.Wait();
   }
   std::string Tty() const { return dir_ + "/tty"; }
@@ -211,7 +214,10 @@ TEST_F(CliTest, ExitCodesTellTheOutcomesApart) {
   };
   for (const Case& c : std::vector<Case>{
            {{}, 2, "A subcommand is required"},
+           {{"frobnicate", File("s.wdb")}, 2, "updater-cli: frobnicate: unknown subcommand"},
            {{"send", File("s.wdb"), "--port", "COM5"}, 2, "COM5"},
+           {{"send", File("s.wdb"), "--port", "5"}, 2, "5: COM1 to COM4"},
+           {{"send", File("s.wdb"), "--port", "1"}, 4, "COM1 (" + none + "): No such file or directory"},
            {{"send", File("s.wsw")}, 3, "Не тот Файл! " + File("s.wsw") + ": the name of a settings file"},
            {{"receive", File("s.txt")}, 3, "Не тот Файл! " + File("s.txt")},
            {{"update", File("s.wdb")}, 3, "Не тот Файл! " + File("s.wdb") + ": the name of a software file"},
@@ -221,8 +227,8 @@ TEST_F(CliTest, ExitCodesTellTheOutcomesApart) {
            {{"update", File("none.wsw"), "--device", none}, 10, File("none.wsw") + ": No such file or directory"},
            {{"receive", File("no-dir/r.wdb"), "--device", none}, 10, File("no-dir") + ": No such file or directory (the folder"},
        }) {
-    SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.front() + " " + c.args.at(1));
-    EXPECT_EQ(RunCli(c.args), c.code);
+    SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.front() + " " + c.args.back());
+    EXPECT_EQ(RunCli(c.args, {"COM1=" + none}), c.code);
     EXPECT_NE(ReadText(Errors()).find(c.error), std::string::npos) << ReadText(Errors());
   }
   // The port's failure is also the first of the seven lines.
@@ -268,17 +274,89 @@ TEST_F(CliTest, TerminationHangUpAndAClosedPipeStopASendWithoutAsking) {
   }
 }
 
-TEST_F(CliTest, CtrlCAsksAndStopsAWaitingUpdate) {
+// A reader that goes away after the first line stops a reception, --json
+// or not: exit 130, and the file is as it was.
+TEST_F(CliTest, AClosedOutputStopsAReceptionAndKeepsTheFile) {
+  WriteFile(File("r.wdb"), {'o', 'l', 'd'});
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "--json" : "text");
+    auto emulator = StartEmulator({"--role", "receive", "--paced"});
+    std::vector<std::string> args = {"/bin/bash", "-c", R"("$@" | head -n 1; exit "${PIPESTATUS[0]}")", "pipe",
+                                     UPDATER_CLI, "receive", File("r.wdb"), "--device", Tty()};
+    if (json) args.push_back("--json");
+    Process cli(args, Output(), {}, Errors());
+    EXPECT_EQ(cli.Wait(), 130) << ReadText(Errors());
+    EXPECT_EQ(ReadFile(File("r.wdb")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_NE(ReadText(Errors()).find(": stopped: standard output was closed\n"), std::string::npos)
+        << ReadText(Errors());
+    emulator->Wait();  // its one session ends with the tool
+  }
+}
+
+// What is written to standard output must arrive: a full one is an error
+// with its reason, and exit 10.
+TEST_F(CliTest, AStandardOutputThatCannotBeWrittenIsAFileError) {
+  WriteFile(File("s.wdb"), Pattern(200000, 13));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"check", File("s.wdb")}, {"ports"}, {"--help"}, {"send", "--help"}}) {
+    SCOPED_TRACE(args.front());
+    EXPECT_EQ(RunCli(args, {}, "/dev/full"), 10);
+    EXPECT_EQ(ReadText(Errors()), "updater-cli: standard output: No space left on device\n");
+  }
+  EXPECT_EQ(RunCli({"--help"}), 0);
+  EXPECT_TRUE(OutputHas("Exit codes: 0 done; 1 the exchange with the receiver failed;")) << ReadText(Output());
+}
+
+// A software file known to be cut short is refused before the receiver is
+// contacted; --force sends it, and the failure in the middle gives its
+// reason on standard error and in the JSON result.
+TEST_F(CliTest, AnUpdateFileCutShortIsRefusedUnlessForced) {
+  Bytes cut = MakeWsw({1000, 2001});
+  cut.resize(cut.size() - 10);
+  WriteFile(File("cut.wsw"), cut);
+  auto emulator = StartEmulator({"--role", "update"});
+  EXPECT_EQ(RunCli({"update", File("cut.wsw"), "--device", Tty()}), 3);
+  EXPECT_EQ(ReadText(Errors()), "updater-cli: " + File("cut.wsw") +
+                                    ": record 2 is cut short by the end of the file; the update would fail there "
+                                    "(--force sends it all the same)\n");
+  EXPECT_FALSE(OutputHas("Подключение..")) << "no receiver contacted";
+
+  EXPECT_EQ(RunCli({"update", File("cut.wsw"), "--device", Tty(), "--force", "--json"}), 1);
+  const std::string reason = Tty() + ": Ошибка!>>Получение. (the exchange with the receiver failed)";
+  EXPECT_NE(ReadText(Errors()).find("updater-cli: " + reason + "\n"), std::string::npos) << ReadText(Errors());
+  std::string result;
+  std::istringstream lines(ReadText(Output()));
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    if (event["event"] == "result") result = event.value("reason", "");
+  }
+  EXPECT_EQ(result, reason);
+}
+
+// Ctrl-C asks the stop question when a terminal can answer it (here "д"
+// typed ahead); without one nobody could, and it stops at once.  Either way
+// the run ends with a line that says it was stopped.
+TEST_F(CliTest, CtrlCAsksOnATerminalAndStopsAWaitingUpdateEitherWay) {
   WriteFile(File("u.wsw"), {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  auto emulator = StartEmulator({"--role", "update", "--fault", "silent"});
-  Process cli({UPDATER_CLI, "update", File("u.wsw"), "--device", Tty()}, Output());
-  ASSERT_TRUE(WaitFor([&] { return ReadText(Output()).find("Подключение..") != std::string::npos; }));
-  cli.Signal(SIGINT);  // no terminal to answer on: taken as yes
-  EXPECT_EQ(cli.Wait(), 130);
-  const std::string output = ReadText(Output());
-  EXPECT_NE(output.find("Вы хотите отменить Обновление?"), std::string::npos) << output;
-  EXPECT_NE(output.find("Подождите ............."), std::string::npos);
-  EXPECT_NE(output.find("Ошибка!>>Подключение."), std::string::npos);
+  for (const bool terminal : {true, false}) {
+    SCOPED_TRACE(terminal ? "terminal" : "no terminal");
+    common::PseudoTerminal input;
+    ASSERT_TRUE(input.Ok()) << input.Error();
+    if (terminal) input.Write("д\n", std::strlen("д\n"));
+    auto emulator = StartEmulator({"--role", "update", "--fault", "silent"});
+    Process cli({UPDATER_CLI, "update", File("u.wsw"), "--device", Tty()}, Output(), {}, Errors(),
+                terminal ? input.SlavePath() : "/dev/null");
+    ASSERT_TRUE(WaitFor([&] { return OutputHas("Подключение.."); }));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130);
+    const std::string output = ReadText(Output());
+    EXPECT_EQ(output.find("Вы хотите отменить Обновление?") != std::string::npos, terminal) << output;
+    EXPECT_NE(output.find("Подождите ............."), std::string::npos);
+    EXPECT_NE(output.find("Ошибка!>>Подключение."), std::string::npos);
+    EXPECT_NE(ReadText(Errors()).find("updater-cli: " + Tty() + ": stopped by Ctrl-C\n"), std::string::npos)
+        << ReadText(Errors());
+    emulator->Wait();  // its one session ends with the tool
+  }
 }
 
 // Ctrl-C while the records go out to a paced receiver: the record in
@@ -291,7 +369,7 @@ TEST_F(CliTest, CtrlCDuringTheRecordsEndsCleanlyAndTheReceiverTakesTheNextUpdate
   auto emulator = StartEmulator({"--role", "update", "--paced"}, 2);
   Process cli({UPDATER_CLI, "update", File("big.wsw"), "--device", Tty()}, Output());
   ASSERT_TRUE(WaitFor([&] { return OutputHas(" Получение... "); })) << ReadText(Output());
-  cli.Signal(SIGINT);  // no terminal to answer on: taken as yes
+  cli.Signal(SIGINT);  // no terminal to answer on: a stop at once
   EXPECT_EQ(cli.Wait(), 130);
   EXPECT_TRUE(OutputHas("Подождите ............."));
   EXPECT_FALSE(OutputHas("Ошибка!")) << ReadText(Output());
