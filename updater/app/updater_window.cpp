@@ -152,7 +152,15 @@ void UpdaterWindow::BuildControls() {
   modeButtons_->addButton(updateRadio_, static_cast<int>(Mode::MODE_UPDATE));
   modeButtons_->addButton(sendRadio_, static_cast<int>(Mode::MODE_SEND));
   modeButtons_->addButton(receiveRadio_, static_cast<int>(Mode::MODE_RECEIVE));
-  connect(modeButtons_, &QButtonGroup::idClicked, this, [this](int id) { SelectMode(static_cast<Mode>(id)); });
+  // The window follows the checked radio however it got checked (a click,
+  // the keyboard, an accessibility tool's toggle).  A click on the radio
+  // already checked toggles nothing and still selects its mode afresh.
+  connect(modeButtons_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    if (checked && static_cast<Mode>(id) != mode_) SelectMode(static_cast<Mode>(id));
+  });
+  connect(modeButtons_, &QButtonGroup::idClicked, this, [this](int id) {
+    if (static_cast<Mode>(id) == mode_) SelectMode(mode_);
+  });
 
   // The port and its fixed line settings.
   auto* portGroup = new QGroupBox(Text("COM Порт"), central);
