@@ -10,20 +10,10 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include "updater/ops/window_texts.h"
+
 namespace updater::app {
 namespace {
-
-const char* const kCaption = "Устройство";
-const char* const kLabel = "Устройство для COM%1:";
-const char* const kFromEnvironment = "COM%1 задан переменной окружения COM%1 на время этого запуска.";
-const char* const kToolTip = "Устройство: %1";
-const char* const kToolTipEnvironment = "Устройство: %1 (переменная окружения %2)";
-const char* const kAdvice =
-    "\n\nЕсть другие последовательные устройства: выберите одно для %1 в меню «Последовательный порт» > «COM "
-    "Порт» > «Устройство…».";
-const char* const kAdviceEnvironment =
-    "\n\nЕсть другие последовательные устройства: укажите одно из них в переменной окружения %1 или уберите её и "
-    "выберите устройство в меню «Последовательный порт» > «COM Порт» > «Устройство…».";
 
 constexpr int kAboutRole = Qt::UserRole + 1;  // what sysfs says of a listed device
 constexpr int kShownCharacters = 56;          // the field's own width; the list is as wide as its lines
@@ -49,10 +39,10 @@ class DeviceItemDelegate : public QStyledItemDelegate {
 
 DeviceDialog::DeviceDialog(QWidget* parent, int portNumber, const common::DeviceRoots& deviceRoots)
     : QDialog(parent) {
-  setWindowTitle(Text(kCaption));
+  setWindowTitle(Text(kDeviceCaption));
   const common::DeviceMap map(common::kUpdaterSettings, common::SettingsFoldersFromEnvironment(), deviceRoots);
   const common::ComMapping now = map.Resolve(portNumber);
-  auto* label = new QLabel(Text(kLabel).arg(portNumber), this);
+  auto* label = new QLabel(Text(kDeviceLabel).arg(portNumber), this);
   combo_ = new QComboBox(this);
   combo_->setObjectName(QStringLiteral("device"));
   combo_->setEditable(true);
@@ -87,7 +77,7 @@ DeviceDialog::DeviceDialog(QWidget* parent, int portNumber, const common::Device
   if (now.source == common::ComSource::kEnvironment) {
     // The variable wins over any choice: nothing to choose here.
     combo_->setEnabled(false);
-    layout->addWidget(new QLabel(Text(kFromEnvironment).arg(portNumber), this));
+    layout->addWidget(new QLabel(Text(kDeviceFromEnvironment).arg(portNumber), this));
   }
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -97,11 +87,6 @@ DeviceDialog::DeviceDialog(QWidget* parent, int portNumber, const common::Device
 QString DeviceDialog::Device() const { return combo_->currentText().trimmed(); }
 
 bool DeviceDialog::Changed() const { return combo_->isEnabled() && Device() != shown_; }
-
-common::ComMapping CurrentDevice(int portNumber, const common::DeviceRoots& deviceRoots) {
-  return common::DeviceMap(common::kUpdaterSettings, common::SettingsFoldersFromEnvironment(), deviceRoots)
-      .Resolve(portNumber);
-}
 
 bool StoreDevice(int portNumber, const QString& device) {
   QSettings settings(QSettings::UserScope, QString::fromLatin1(common::kUpdaterSettings.organization),
@@ -118,20 +103,6 @@ bool StoreDevice(int portNumber, const QString& device) {
   settings.endGroup();
   settings.sync();
   return settings.status() == QSettings::NoError;
-}
-
-QString DeviceToolTip(const common::ComMapping& mapping) {
-  if (mapping.source == common::ComSource::kEnvironment) {
-    return Text(kToolTipEnvironment).arg(PathText(mapping.path), QString::fromStdString(mapping.name));
-  }
-  return Text(kToolTip).arg(PathText(mapping.path));
-}
-
-QString PortFailureAdvice(const common::ComMapping& tried, const QString& reason,
-                          const common::DeviceRoots& deviceRoots) {
-  if (!common::OtherSerialDevicesPresent(tried.path, deviceRoots)) return {};
-  const bool fromEnvironment = tried.source == common::ComSource::kEnvironment;
-  return reason + Text(fromEnvironment ? kAdviceEnvironment : kAdvice).arg(QString::fromStdString(tried.name));
 }
 
 }  // namespace updater::app

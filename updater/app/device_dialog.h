@@ -32,20 +32,8 @@ class DeviceDialog : public QDialog {
   QString shown_;
 };
 
-// Where COM`portNumber` leads now (the default under `deviceRoots`).
-common::ComMapping CurrentDevice(int portNumber, const common::DeviceRoots& deviceRoots);
-
 // Stores `device` for COM`portNumber` in Updater's settings (group
 // "Devices"); an empty text removes it.  False when they cannot be written.
 bool StoreDevice(int portNumber, const QString& device);
-
-// The port field's tool tip: the device that COM`portNumber` opens.
-QString DeviceToolTip(const common::ComMapping& mapping);
-
-// The box after a port failure of COM`portNumber` (`reason`: the port, its
-// device and the system's text), when serial devices other than the one
-// tried are present; empty when there is nothing else to choose.
-QString PortFailureAdvice(const common::ComMapping& tried, const QString& reason,
-                          const common::DeviceRoots& deviceRoots);
 
 }  // namespace updater::app
