@@ -25,10 +25,11 @@
 #include <QVBoxLayout>
 
 #include "common/build_version.h"
+#include "common/qt/device_combo.h"
+#include "common/qt/ui_calls.h"
 #include "updater/app/device_dialog.h"
 #include "updater/app/help_window.h"
 #include "updater/app/path_label.h"
-#include "updater/app/ui_bridge.h"
 #include "updater/ops/window_texts.h"
 
 namespace updater::app {
@@ -53,7 +54,7 @@ void SetTextColour(QWidget* widget) {
 }  // namespace
 
 UpdaterWindow::UpdaterWindow(WindowOptions options, QWidget* parent)
-    : QMainWindow(parent), options_(options), bridge_(new UiBridge(this)) {
+    : QMainWindow(parent), options_(options), calls_(new common::qt::UiCalls(this)) {
   RulesOptions rules;
   rules.portTimings = options_.portTimings;
   rules.deviceRoots = options_.deviceRoots;
@@ -83,7 +84,7 @@ UpdaterWindow::UpdaterWindow(WindowOptions options, QWidget* parent)
 UpdaterWindow::~UpdaterWindow() {
   // Only waits when the window goes without being closed: the worker's calls
   // find the window gone, and the rules stop it and wait for its end.
-  bridge_->Close();
+  calls_->Close();
   rules_.reset();
 }
 
@@ -277,7 +278,7 @@ void UpdaterWindow::ChooseDevice() {
   // Also while an operation runs: as the port, the device counts from the next start.
   const int number = rules_->PortNumber();
   DeviceDialog dialog(this, number, options_.deviceRoots);
-  if (dialog.exec() == QDialog::Accepted && dialog.Changed()) StoreDevice(number, dialog.Device());
+  if (dialog.exec() == QDialog::Accepted && dialog.Changed()) common::qt::StoreDevice(common::kUpdaterSettings, number, dialog.Device());
   rules_->RefreshPort();
 }
 
@@ -292,9 +293,9 @@ void UpdaterWindow::closeEvent(QCloseEvent* event) {
 
 // ---- WindowView ------------------------------------------------------------------
 
-bool UpdaterWindow::RunOnWindowThread(std::function<void()> call) { return bridge_->Call(std::move(call)); }
+bool UpdaterWindow::RunOnWindowThread(std::function<void()> call) { return calls_->Send(std::move(call)); }
 
-void UpdaterWindow::PostToWindowThread(std::function<void()> call) { bridge_->Post(std::move(call)); }
+void UpdaterWindow::PostToWindowThread(std::function<void()> call) { calls_->Post(std::move(call)); }
 
 void UpdaterWindow::ShowMode(Mode mode, const ModeControls& controls) {
   for (int m = 0; m < 3; ++m) modeRadios_[m]->setChecked(m == static_cast<int>(mode));

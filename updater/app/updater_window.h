@@ -31,11 +31,14 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
+namespace common::qt {
+class UiCalls;
+}  // namespace common::qt
+
 namespace updater::app {
 
 class HelpWindow;
 class PathLabel;
-class UiBridge;
 
 struct WindowOptions {
   // Period of the two one-second timers.
@@ -108,7 +111,7 @@ class UpdaterWindow : public QMainWindow, private WindowView {
   void ShowProgress();
 
   const WindowOptions options_;
-  UiBridge* bridge_;  // child object
+  common::qt::UiCalls* calls_;  // child object
   std::unique_ptr<WindowRules> rules_;
   QPointer<QMessageBox> question_;  // the open stop question
   int progressLow_ = 0, progressHigh_ = 100, progressPosition_ = 0;
