@@ -1,5 +1,6 @@
 #include "updater/ops/window_rules.h"
 
+#include <thread>
 #include <utility>
 
 #include "common/device_map.h"

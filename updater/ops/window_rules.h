@@ -30,7 +30,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "common/serial_ports.h"
 #include "updater/transport/stop_question.h"
