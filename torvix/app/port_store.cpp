@@ -3,6 +3,7 @@
 #include <QSettings>
 
 #include "common/device_map.h"
+#include "common/qt/device_combo.h"
 
 #include "torvix/app/window_texts.h"
 
@@ -37,19 +38,7 @@ bool WriteStoredPort(std::uint32_t port) {
 }
 
 bool WriteStoredDevice(int n, const QString& device) {
-  QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
-  if (!settings.isWritable()) return false;
-  // Read without Qt by common::DeviceMap, for the command lines too.
-  settings.beginGroup(common::kDevicesGroup);
-  const QString key = QStringLiteral("COM%1").arg(n);
-  if (device.isEmpty()) {
-    settings.remove(key);
-  } else {
-    settings.setValue(key, device);
-  }
-  settings.endGroup();
-  settings.sync();
-  return settings.status() == QSettings::NoError;
+  return common::qt::StoreDevice(common::kTorvixSettings, n, device);
 }
 
 }  // namespace torvix::app

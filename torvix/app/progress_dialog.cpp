@@ -3,17 +3,38 @@
 #include <algorithm>
 #include <utility>
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
+#include "common/device_map.h"
 #include "torvix/app/boxes.h"
-#include "torvix/app/device_combo.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/window_texts.h"
 
 namespace torvix::app {
+namespace {
+
+// What the port's error box adds when `port` did not open although other
+// serial devices are present under `roots`: which device was tried and where
+// another is chosen.  Empty otherwise (a device path given instead of a COM
+// name, or nothing else to choose from).
+std::string OpenFailureNote(const PortChoice& port, const common::DeviceRoots& roots) {
+  if (!port.devicePath.empty() || port.portNumber < 1) return {};
+  const std::string name = "COM" + std::to_string(port.portNumber);
+  // The device the port opened, and by whose word.
+  const std::string tried = common::ResolvePortName(name, common::kTorvixSettings);
+  if (!common::OtherSerialDevicesPresent(tried, roots)) return {};
+  const bool fromEnvironment =
+      common::DeviceMap(common::kTorvixSettings).Resolve(port.portNumber).source == common::ComSource::kEnvironment;
+  return QString(fromEnvironment ? kOpenFailureNoteEnvironment : kOpenFailureNote)
+      .arg(QString::fromStdString(name), QFile::decodeName(QByteArray::fromStdString(tried)))
+      .toStdString();
+}
+
+}  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* parent, SerialErrorNotifier& notifier, common::DeviceRoots deviceRoots)
     : QDialog(parent), notifier_(notifier), deviceRoots_(std::move(deviceRoots)) {

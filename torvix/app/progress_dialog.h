@@ -16,7 +16,7 @@
 #include <QDialog>
 
 #include "common/serial_ports.h"
-#include "torvix/app/ui_calls.h"
+#include "common/qt/ui_calls.h"
 #include "torvix/app/window_texts.h"
 #include "torvix/ops/operations.h"
 
@@ -74,7 +74,7 @@ class ProgressDialog : public QDialog, public ProgressView, public SerialErrorNo
   OperationCode operation_ = OperationCode::Connect;
   std::chrono::milliseconds connectPause_{0};
   int rangeMaximum_ = kProgressMaximum;  // the job's range, which may be empty
-  UiCalls calls_;
+  common::qt::UiCalls calls_;
   std::deque<ProgressSession::Posted> posted_;
   bool handling_ = false;  // a posted message is being handled (its box may be open)
   bool pausing_ = false;   // the full bar after a connect is on show

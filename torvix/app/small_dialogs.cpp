@@ -11,7 +11,7 @@
 
 #include "common/build_version.h"
 #include "common/device_map.h"
-#include "torvix/app/device_combo.h"
+#include "common/qt/device_combo.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/window_texts.h"
 
@@ -66,7 +66,9 @@ CommSetupDialog::CommSetupDialog(QWidget* parent, std::uint32_t port, const comm
   const std::vector<common::DeviceChoice> choices =
       common::DeviceChoices(common::ListSerialPorts(deviceRoots, map.Resolver()));
   for (int n = 1; n <= 2; ++n) {
-    devices_[n - 1] = new DeviceCombo(this, map.Resolve(n), choices);
+    const common::ComMapping now = map.Resolve(n);
+    devices_[n - 1] = new common::qt::DeviceCombo(this, now, choices, kDeviceShownCharacters,
+                                                  QString(kDeviceFromEnvironment).arg(QString::fromStdString(now.name)));
     devices_[n - 1]->setObjectName(QStringLiteral("deviceCOM%1").arg(n));
   }
   QLabel* icon = IconLabel(this);

@@ -17,9 +17,11 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 
-namespace torvix::app {
-
+namespace common::qt {
 class DeviceCombo;
+}  // namespace common::qt
+
+namespace torvix::app {
 
 // The program's icon (an SVG of its own, also installed for the desktop).
 QIcon ProgramIcon();
@@ -46,7 +48,7 @@ class CommSetupDialog : public QDialog {
 
  private:
   QRadioButton* com1_;
-  DeviceCombo* devices_[2];
+  common::qt::DeviceCombo* devices_[2];
 };
 
 // "Password Dialog": one masked line of at most 20 characters, empty each

@@ -42,6 +42,8 @@ inline constexpr const char* kCom1 = "COM1";
 inline constexpr const char* kCom2 = "COM2";
 // The device behind a COM name (%1), beside its button.
 inline constexpr const char* kDeviceFromEnvironment = "Set by the environment variable %1 for this run.";
+// The device field's own width in characters (its list is as wide as its lines).
+inline constexpr int kDeviceShownCharacters = 24;
 // Added to the port's error box when a COM name (%1) did not open at its
 // device (%2) and other serial devices are present.
 inline constexpr const char* kOpenFailureNote =

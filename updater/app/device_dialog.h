@@ -1,17 +1,17 @@
-// "Устройство…": the device behind the checked COM name.  A drop-down of the
-// serial devices present (by-id names first; the list also says what sysfs
-// tells of each) shows where the name leads now and takes any typed path (an
-// emulator's pseudo-terminal, an adapter not yet plugged in).  What OK
-// chooses is kept in Updater's settings, where the command line finds it too.
-// Window thread.
+// "Устройство…": the device behind the checked COM name, chosen in the
+// drop-down both windows share (common/qt/device_combo.h).  What OK chooses
+// is kept in Updater's settings (common::qt::StoreDevice), where the command
+// line finds it too.  Window thread.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
-#include "common/device_map.h"
+#include "common/serial_ports.h"
 
-class QComboBox;
+namespace common::qt {
+class DeviceCombo;
+}  // namespace common::qt
 
 namespace updater::app {
 
@@ -28,24 +28,7 @@ class DeviceDialog : public QDialog {
   bool Changed() const;
 
  private:
-  QComboBox* combo_;
-  QString shown_;
+  common::qt::DeviceCombo* combo_;
 };
-
-// Where COM`portNumber` leads now (the default under `deviceRoots`).
-common::ComMapping CurrentDevice(int portNumber, const common::DeviceRoots& deviceRoots);
-
-// Stores `device` for COM`portNumber` in Updater's settings (group
-// "Devices"); an empty text removes it.  False when they cannot be written.
-bool StoreDevice(int portNumber, const QString& device);
-
-// The port field's tool tip: the device that COM`portNumber` opens.
-QString DeviceToolTip(const common::ComMapping& mapping);
-
-// The box after a port failure of COM`portNumber` (`reason`: the port, its
-// device and the system's text), when serial devices other than the one
-// tried are present; empty when there is nothing else to choose.
-QString PortFailureAdvice(const common::ComMapping& tried, const QString& reason,
-                          const common::DeviceRoots& deviceRoots);
 
 }  // namespace updater::app

@@ -1,9 +1,9 @@
-// UpdaterWindow: Updater's one window.  The user picks a mode, a COM port
-// and a file, starts the mode's operation and may stop it; the window shows
-// the operation's status lines, its progress and a seconds counter.
+// UpdaterWindow: Updater's one window.  It shows what the window rules
+// (updater/ops/window_rules.h) decide and hands them the operator's actions:
+// the modes, the port and the file, starting and stopping an operation, the
+// timers' ticks.  The operation's worker reaches the window through a queue
+// of calls run on the window thread (common/qt/ui_calls.h).
 //
-// The window holds no transfer logic: an operation is one worker thread
-// running SendSettings, ReceiveSettings or UpdateSoftware with a WindowHost.
 // Everything here runs on the window thread and never waits for the worker,
 // with one exception: destroying the window while a worker still runs stops
 // it and waits for its end (closing the window through its close box or the
@@ -12,17 +12,13 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 
 #include "common/serial_ports.h"
-#include "updater/app/ui_bridge.h"
-#include "updater/app/window_host.h"
-#include "updater/transport/updater_port.h"
-#include "updater/transport/worker_host.h"
+#include "updater/ops/window_rules.h"
 
 class QAction;
 class QButtonGroup;
@@ -34,6 +30,10 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+
+namespace common::qt {
+class UiCalls;
+}  // namespace common::qt
 
 namespace updater::app {
 
@@ -49,7 +49,7 @@ struct WindowOptions {
   common::DeviceRoots deviceRoots;
 };
 
-class UpdaterWindow : public QMainWindow {
+class UpdaterWindow : public QMainWindow, private WindowView {
   Q_OBJECT
 
  public:
@@ -58,91 +58,66 @@ class UpdaterWindow : public QMainWindow {
 
   // The actions behind the controls, menus and keys.  Window thread; each
   // returns once done, the modal boxes and the file chooser answered.
-  void StartOperation();  // start button, Enter
-  void StopOperation();   // stop button, Esc while busy
-  void ChooseFile();      // "&Открыть", or a start without a file
+  void StartOperation() { rules_->StartOperation(); }  // start button, Enter
+  void StopOperation() { rules_->StopOperation(); }    // stop button, Esc
+  void ChooseFile() { rules_->ChooseFile(); }          // "&Открыть", or a start without a file
   // The checks of the file chooser for a path it returned (or that was given
   // on the command line): taken or refused, and the mode switched by kind.
   void TakeFile(const QString& path);
-  void SelectMode(Mode mode);      // a radio button
-  void SelectPort(int number);     // "COM1".."COM4" of the port menu: 1..4
-  void ChooseDevice();             // "Устройство…" of the port menu: the checked port's device
-  void TimerTick(TimerId id);      // a tick of a running timer
+  void SelectMode(Mode mode) { rules_->SelectMode(mode); }     // a radio button
+  void SelectPort(int number) { rules_->SelectPort(number); }  // "COM1".."COM4" of the port menu: 1..4
+  void ChooseDevice();  // "Устройство…" of the port menu: the checked port's device
+  void TimerTick(TimerId id) { rules_->TimerTick(id); }  // a tick of a running timer
   void ShowAbout();
-  void ShowHelp();                 // F1
+  void ShowHelp();  // F1
 
-  Mode CurrentMode() const { return mode_; }
-  bool Busy() const { return busy_; }
-  bool Idle() const { return idle_; }
+  Mode CurrentMode() const { return rules_->CurrentMode(); }
+  bool Busy() const { return rules_->Busy(); }
+  bool Idle() const { return rules_->Idle(); }
   // A worker thread exists (running, or stopping after a confirmed stop).
-  bool WorkerRunning() const { return operation_ != nullptr; }
-  const QString& FileName() const { return fileName_; }
-  const QString& PortName() const { return portName_; }
-  const SharedFlags& Flags() const { return flags_; }
+  bool WorkerRunning() const { return rules_->WorkerRunning(); }
+  QString FileName() const;
+  QString PortName() const { return QString::fromStdString(rules_->PortName()); }
+  const SharedFlags& Flags() const { return rules_->Flags(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The worker's share of the window (window thread, through WindowHost).
-  friend class WindowHost;
-  void AddStatusLine(const QString& line);
-  void SetProgressRange(int low, int high);
-  void SetProgressPosition(int position);
-  void SetSecondsText(const QString& text);
-  void ShowBox(const QString& text);
-  void NoteFailure(Failure kind, const QString& reason);
-  void StartTimer(TimerId id);
-  void StopTimers();
-  void WorkerEnded();
-
-  // One operation: its worker thread, port and host.
-  struct Operation {
-    Operation(SharedFlags& flags, UiBridge& bridge, UpdaterWindow& window, Mode mode, const PortTimings& timings)
-        : host(flags, bridge, window, mode), port(timings) {}
-    WindowHost host;
-    UpdaterPort port;
-    std::thread thread;
-    bool ended = false;  // the worker's common end has reached the window
-    common::ComMapping device;  // where the port name led at the start
-    QString portFailure;        // why the port did not open or take its settings
-  };
+  // WindowView.
+  bool RunOnWindowThread(std::function<void()> call) override;
+  void PostToWindowThread(std::function<void()> call) override;
+  void ShowMode(Mode mode, const ModeControls& controls) override;
+  void ClearStatusLines() override;
+  void AddStatusLine(const std::string& line) override;
+  void SetProgressRange(int low, int high) override;
+  void SetProgressPosition(int position) override;
+  void SetSecondsText(const std::string& text) override;
+  void EnableStop(bool enabled) override;
+  void SelectModel(int entry) override;
+  void ShowFile(const std::string& path) override;
+  void ShowPort(int number, const std::string& name, const std::string& toolTip) override;
+  void StartTimer(TimerId id) override;
+  void StopTimers() override;
+  void ShowBox(const std::string& text, bool warning) override;
+  bool AskStop(const StopQuestion& question) override;
+  std::optional<std::string> ChooseFilePath(bool softwareFiles) override;
+  void CloseQuestion() override;
+  void CloseWindow() override;
 
   void BuildControls();
   void BuildMenus();
   void BuildKeys();
-  void StartWorker();
-  void WorkerFinished();
-  // The model list's action: the model token and the settings modes' label.
-  void ApplyModel();
-  void ShowModeLabel();
-  void CheckModeRadio(Mode mode);
   void ShowProgress();
-  // The port field's tool tip: the device the checked port opens.
-  void ShowPortDevice();
-  int PortNumber() const;
 
   const WindowOptions options_;
-  SharedFlags flags_;
-  UiBridge* bridge_;  // child object
-
-  // Window state.
-  Mode mode_ = Mode::MODE_UPDATE;
-  QString fileName_;
-  QString portName_;
-  bool modelChosen_ = false;
-  bool busy_ = false;
-  bool idle_ = true;
-  bool closeWhenStopped_ = false;  // a close waits for a stopping worker
-  std::unique_ptr<Operation> operation_;
+  common::qt::UiCalls* calls_;  // child object
+  std::unique_ptr<WindowRules> rules_;
   QPointer<QMessageBox> question_;  // the open stop question
-
   int progressLow_ = 0, progressHigh_ = 100, progressPosition_ = 0;
 
   // Controls.
-  QRadioButton* updateRadio_ = nullptr;
-  QRadioButton* sendRadio_ = nullptr;
-  QRadioButton* receiveRadio_ = nullptr;
+  QRadioButton* modeRadios_[3] = {};  // by Mode
   QButtonGroup* modeButtons_ = nullptr;
   QComboBox* modelList_ = nullptr;
   PathLabel* fileField_ = nullptr;
@@ -153,9 +128,8 @@ class UpdaterWindow : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   QLabel* modeLabel_ = nullptr;
   QLabel* secondsField_ = nullptr;
-  QAction* portActions_[4] = {};
-  QTimer* secondsTimer_ = nullptr;
-  QTimer* completionTimer_ = nullptr;
+  QAction* portActions_[kPortCount] = {};
+  QTimer* timers_[2] = {};  // SECONDS_TIMER, COMPLETION_TIMER
   QPointer<HelpWindow> help_;
 };
 

@@ -339,6 +339,7 @@ class WindowTest : public QObject {
   void fileChoice_data();
   void fileChoice();
   void startWithoutFileAsksForOne();
+  void modeFollowsTheCheckedRadioWithoutAClick();
   void menusKeysAndAccessibleNames();
   void nothingClippedAtEitherScale_data();
   void nothingClippedAtEitherScale();
@@ -425,6 +426,54 @@ void WindowTest::startWithoutFileAsksForOne() {
   QCOMPARE(Find<QLabel>(window, "modeLabel")->text(), QString());
   QVERIFY(!window.WorkerRunning());
   QVERIFY(window.Idle() && !window.Busy());
+}
+
+// A radio checked other than by a click (a program, an accessibility tool's
+// toggle) selects its mode as a click does.
+void WindowTest::modeFollowsTheCheckedRadioWithoutAClick() {
+  WriteFile(Path("s.wdb"), {1});
+  BoxAnswerer answerer;
+  UpdaterWindow window(TestOptions());
+  const auto radio = [&](const char* text) {
+    for (QRadioButton* r : window.findChildren<QRadioButton*>()) {
+      if (r->text() == QString::fromUtf8(text)) return r;
+    }
+    qFatal("no radio %s", text);
+  };
+  const auto toggle = [](QRadioButton* r) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(r);
+    QVERIFY(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  };
+  struct Step {
+    const char* radio;
+    bool accessible;  // the accessibility toggle, else setChecked
+    Mode mode;
+    const char* startText;
+    const char* label;
+  };
+  const Step steps[] = {{"Получить настройки", false, Mode::MODE_RECEIVE, "Получить", ""},
+                        {"Обновление ПО", true, Mode::MODE_UPDATE, "Запись", ">> Оюновление ПО "},
+                        {"Получить настройки", true, Mode::MODE_RECEIVE, "Получить", ""},
+                        {"Отправить настройки", false, Mode::MODE_SEND, "Запись", ""}};
+  for (const Step& step : steps) {
+    Find<QListWidget>(window, "StatusList")->addItem(QStringLiteral("before"));
+    if (step.accessible) {
+      toggle(radio(step.radio));
+    } else {
+      radio(step.radio)->setChecked(true);
+    }
+    QCOMPARE(window.CurrentMode(), step.mode);
+    QCOMPARE(Find<QPushButton>(window, "startButton")->text(), QString::fromUtf8(step.startText));
+    QCOMPARE(Find<QLabel>(window, "modeLabel")->text(), QString::fromUtf8(step.label));
+    QCOMPARE(Lines(window), kPortLines);
+  }
+  // The file check follows the mode too: a settings file keeps a reception
+  // and turns any other mode into a send.
+  toggle(radio("Получить настройки"));
+  window.TakeFile(Path("s.wdb"));
+  QCOMPARE(window.CurrentMode(), Mode::MODE_RECEIVE);
+  QVERIFY(answerer.Texts().isEmpty());
 }
 
 void WindowTest::menusKeysAndAccessibleNames() {
@@ -555,6 +604,11 @@ void WindowTest::sendFromWindowWithCompletionTicks() {
   QTest::keyClick(&window, Qt::Key_Return);
   QCOMPARE(answerer.Texts(), QStringList{kBusyText});
   window.SelectMode(Mode::MODE_UPDATE);
+  QCOMPARE(window.CurrentMode(), Mode::MODE_SEND);
+  // Checked without a click, the radio is set back as well.
+  for (QRadioButton* radio : window.findChildren<QRadioButton*>()) {
+    if (radio->text() == QStringLiteral("Получить настройки")) radio->setChecked(true);
+  }
   QCOMPARE(window.CurrentMode(), Mode::MODE_SEND);
   for (QRadioButton* radio : window.findChildren<QRadioButton*>()) {
     QCOMPARE(radio->isChecked(), radio->text() == QStringLiteral("Отправить настройки"));

@@ -1,18 +1,15 @@
-#include "torvix/app/device_combo.h"
+#include "common/qt/device_combo.h"
 
 #include <QAbstractItemView>
 #include <QFile>
 #include <QLineEdit>
-#include <QStandardItemModel>
+#include <QSettings>
 #include <QStyledItemDelegate>
 
-#include "torvix/app/window_texts.h"
-
-namespace torvix::app {
+namespace common::qt {
 namespace {
 
 constexpr int kAboutRole = Qt::UserRole + 1;  // what sysfs says of a listed device
-constexpr int kShownCharacters = 24;          // the field's own width; the list is as wide as its lines
 
 QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
@@ -32,20 +29,20 @@ class DeviceItemDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-DeviceCombo::DeviceCombo(QWidget* parent, const common::ComMapping& now,
-                         const std::vector<common::DeviceChoice>& choices)
+DeviceCombo::DeviceCombo(QWidget* parent, const ComMapping& now, const std::vector<DeviceChoice>& choices,
+                         int shownCharacters, const QString& environmentToolTip)
     : QComboBox(parent) {
   setEditable(true);
   setInsertPolicy(QComboBox::NoInsert);
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  setMinimumContentsLength(kShownCharacters);
+  setMinimumContentsLength(shownCharacters);
   setItemDelegate(new DeviceItemDelegate(this));
-  for (const common::DeviceChoice& choice : choices) {
-    addItem(PathText(choice.path));
+  for (const DeviceChoice& choice : choices) {
+    const QString path = PathText(choice.path);
     const QString about = QString::fromStdString(choice.about);
+    addItem(path);
     setItemData(count() - 1, about, kAboutRole);
-    setItemData(count() - 1, about.isEmpty() ? PathText(choice.path) : PathText(choice.path) + "\n" + about,
-                Qt::ToolTipRole);
+    setItemData(count() - 1, about.isEmpty() ? path : path + "\n" + about, Qt::ToolTipRole);
   }
   view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
   shown_ = PathText(now.path);
@@ -53,11 +50,12 @@ DeviceCombo::DeviceCombo(QWidget* parent, const common::ComMapping& now,
   if (listed >= 0) setCurrentIndex(listed);
   setEditText(shown_);
   lineEdit()->setCursorPosition(0);
-  if (now.source == common::ComSource::kEnvironment) {
+  setToolTip(shown_);
+  if (now.source == ComSource::kEnvironment) {
+    // The variable wins over any choice: nothing to choose here.
     setEnabled(false);
-    setToolTip(QString(kDeviceFromEnvironment).arg(QString::fromStdString(now.name)));
+    if (!environmentToolTip.isEmpty()) setToolTip(environmentToolTip);
   } else {
-    setToolTip(shown_);
     connect(this, &QComboBox::editTextChanged, this, [this](const QString& text) { setToolTip(text); });
   }
 }
@@ -66,17 +64,21 @@ QString DeviceCombo::Device() const { return currentText().trimmed(); }
 
 bool DeviceCombo::Changed() const { return isEnabled() && Device() != shown_; }
 
-std::string OpenFailureNote(const PortChoice& port, const common::DeviceRoots& roots) {
-  if (!port.devicePath.empty() || port.portNumber < 1) return {};
-  const std::string name = "COM" + std::to_string(port.portNumber);
-  // The device the port opened, and by whose word.
-  const std::string tried = common::ResolvePortName(name, common::kTorvixSettings);
-  if (!common::OtherSerialDevicesPresent(tried, roots)) return {};
-  const bool fromEnvironment =
-      common::DeviceMap(common::kTorvixSettings).Resolve(port.portNumber).source == common::ComSource::kEnvironment;
-  return QString(fromEnvironment ? kOpenFailureNoteEnvironment : kOpenFailureNote)
-      .arg(QString::fromStdString(name), PathText(tried))
-      .toStdString();
+bool StoreDevice(const SettingsName& program, int n, const QString& device) {
+  QSettings settings(QSettings::UserScope, QString::fromLatin1(program.organization),
+                     QString::fromLatin1(program.application));
+  if (!settings.isWritable()) return false;
+  // Read without Qt by common::DeviceMap.
+  settings.beginGroup(QString::fromLatin1(kDevicesGroup));
+  const QString key = QStringLiteral("COM%1").arg(n);
+  if (device.isEmpty()) {
+    settings.remove(key);
+  } else {
+    settings.setValue(key, device);
+  }
+  settings.endGroup();
+  settings.sync();
+  return settings.status() == QSettings::NoError;
 }
 
-}  // namespace torvix::app
+}  // namespace common::qt

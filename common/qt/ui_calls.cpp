@@ -1,4 +1,4 @@
-#include "torvix/app/ui_calls.h"
+#include "common/qt/ui_calls.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-namespace torvix::app {
+namespace common::qt {
 
 UiCalls::UiCalls(QObject* parent) : QObject(parent), uiThread_(std::this_thread::get_id()) {
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -27,31 +27,50 @@ UiCalls::UiCalls(QObject* parent) : QObject(parent), uiThread_(std::this_thread:
 }
 
 UiCalls::~UiCalls() {
+  Close();
   delete notifier_;
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-void UiCalls::Send(const std::function<void()>& call) {
+bool UiCalls::Closed() {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+bool UiCalls::Send(std::function<void()> call) {
   if (std::this_thread::get_id() == uiThread_) {
+    if (Closed()) return false;
     call();
-    return;
+    return true;
   }
   bool done = false;
   {
     std::lock_guard lock(mutex_);
-    calls_.push_back(Call{{}, &call, &done});
+    if (closed_) return false;
+    calls_.push_back(Call{std::move(call), &done});
   }
   Wake();
   std::unique_lock lock(mutex_);
-  ran_.wait(lock, [&done] { return done; });
+  ran_.wait(lock, [&] { return done || closed_; });
+  return done;
 }
 
 void UiCalls::Post(std::function<void()> call) {
   {
     std::lock_guard lock(mutex_);
-    calls_.push_back(Call{std::move(call), nullptr, nullptr});
+    if (closed_) return;
+    calls_.push_back(Call{std::move(call), nullptr});
   }
   Wake();
+}
+
+void UiCalls::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    calls_.clear();
+  }
+  ran_.notify_all();
 }
 
 void UiCalls::Wake() {
@@ -67,27 +86,32 @@ void UiCalls::Drain() {
     while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
     }
   }
+  // A call may open a box whose event loop drains further calls: each is
+  // taken off the queue before it runs.
   for (;;) {
     Call call;
     {
       std::lock_guard lock(mutex_);
-      if (calls_.empty()) return;
+      if (closed_ || calls_.empty()) return;
       call = std::move(calls_.front());
       calls_.pop_front();
     }
-    if (call.sent == nullptr) {
+    if (call.done == nullptr) {
       // A handed-over call runs on its own from the event loop, as a posted
-      // message does: a box it opens does not hold up the calls behind it.
-      QMetaObject::invokeMethod(this, std::move(call.posted), Qt::QueuedConnection);
+      // message does; not at all once the calls are closed.
+      QMetaObject::invokeMethod(
+          this, [this, posted = std::move(call.call)] { if (!Closed()) posted(); }, Qt::QueuedConnection);
       continue;
     }
-    (*call.sent)();
+    call.call();
     {
       std::lock_guard lock(mutex_);
+      // After Close() the caller has returned and its flag is gone.
+      if (closed_) return;
       *call.done = true;
     }
     ran_.notify_all();
   }
 }
 
-}  // namespace torvix::app
+}  // namespace common::qt
