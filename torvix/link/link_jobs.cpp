@@ -52,7 +52,7 @@ class Exchange {
     host_.PostClose();
   }
 
-  // Outcome 1, ended, and (unless the host closes after its own message) WM_CLOSE.
+  // Outcome 1, ended, and (unless the host closes after its own message) the close request.
   void Succeed(bool postClose) {
     host_.PostJobResult(JOB_RESULT_SUCCESS);
     job_.state->store(JOB_ENDED);

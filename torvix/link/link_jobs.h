@@ -39,9 +39,7 @@ inline constexpr std::int32_t JOB_RUNNING = 0;
 inline constexpr std::int32_t JOB_STOP_REQUESTED = 1;
 inline constexpr std::int32_t JOB_ENDED = 2;
 
-// The job's outcome message: the platform's first user message (1024) + 100,
-// wParam 1, lParam 1 for success or 0 for failure.
-inline constexpr std::uint32_t WM_JOB_RESULT = 1124;
+// The job's outcome, handed to PostJobResult: 1 for success, 0 for failure.
 inline constexpr std::int32_t JOB_RESULT_SUCCESS = 1;
 inline constexpr std::int32_t JOB_RESULT_FAILURE = 0;
 
@@ -61,9 +59,9 @@ class JobHost {
   virtual void SetProgressPosition(int position) = 0;
   // A box with an OK button; returns when the operator dismissed it.
   virtual void ShowMessageBox(const std::string& text) = 0;
-  // WM_JOB_RESULT with lParam JOB_RESULT_SUCCESS or JOB_RESULT_FAILURE.
+  // The outcome, JOB_RESULT_SUCCESS or JOB_RESULT_FAILURE.
   virtual void PostJobResult(std::int32_t result) = 0;
-  // WM_CLOSE.
+  // Asks the host to close its window (or end its session).
   virtual void PostClose() = 0;
 };
 

@@ -101,7 +101,7 @@ void ProgressSession::Handle(Posted message) {
     }
   }
   if (const auto box = ResultMessageFor(operation_, success)) view_.ShowMessage(box->text, box->caption);
-  // After a successful upload the job posts no WM_CLOSE: the window closes
+  // After a successful upload the job posts no close request: the window closes
   // once its completion message has been read.  The job is ending already.
   if (success && (operation_ == OperationCode::Upgrade || operation_ == OperationCode::WriteFactoryData)) Finish();
 }
@@ -114,7 +114,7 @@ void ProgressSession::Cancel() {
   }
   if (operation_ == OperationCode::Upgrade && !view_.AskStopUpgrade(kStopUpgradeQuestion, programName_)) return;
   // Only a running job is asked to stop: one that has just ended keeps its
-  // state, so that its WM_CLOSE closes the window.
+  // state, so that its close request closes the window.
   std::int32_t running = JOB_RUNNING;
   if (state_.compare_exchange_strong(running, JOB_STOP_REQUESTED) || running == JOB_STOP_REQUESTED) {
     stopRequested_ = true;

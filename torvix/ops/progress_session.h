@@ -7,7 +7,7 @@
 // both views.  Who waits for what:
 //   - the job calls the session's JobHost operations on its worker thread;
 //     status, progress and message boxes go straight to the view (the job
-//     waits for them); the outcome and WM_CLOSE are handed to `post`, which
+//     waits for them); the outcome and the close request are handed to `post`, which
 //     must return at once and deliver them to Handle() on the session's thread;
 //   - Handle() runs on the session's (user-interface) thread.
 // RunSession() is a complete driver for hosts without an event loop of their
