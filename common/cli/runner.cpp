@@ -168,7 +168,8 @@ int ReceiverRunner::Run(std::vector<RunnerReceiver> receivers, const std::option
 
   int code = OverallExitCode(results_);
   if (results_.size() > 1) {
-    std::fputs(("\n" + SummaryTable(results_)).c_str(), Human());
+    std::fputc('\n', Human());
+    std::fputs(SummaryTable(results_).c_str(), Human());
     std::fflush(Human());
   }
   // A stopped run ends with the line that says so.

@@ -86,32 +86,34 @@ std::vector<std::uint8_t> TokenReceiver::SampleImage() {
   constexpr std::uint16_t kFormat = 0x0100;    // settings format 1.0
   constexpr std::uint8_t kErased = 0xFF;       // flash that holds nothing
   std::vector<std::uint8_t> image(kSize, kErased);
-  std::vector<std::uint8_t> head(std::begin("DB4EU"), std::end("DB4EU") - 1);
-  head.resize(8, 0);
-  Put16(head, kFormat);
-  Put16(head, static_cast<std::uint16_t>(kBlocks));
-  Put32(head, static_cast<std::uint32_t>(kSize));
+  // The header, zero-filled up to the channel list, its fields written in place.
+  std::fill(image.begin(), image.begin() + kChannels, 0);
+  const auto put = [&image](std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+      image[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * (bytes - 1 - i)));
+    }
+  };
+  const std::string model = "DB4EU";
+  std::copy(model.begin(), model.end(), image.begin());
+  put(8, kFormat, 2);
+  put(10, static_cast<std::uint32_t>(kBlocks), 2);
+  put(12, static_cast<std::uint32_t>(kSize), 4);
   const std::string name = "Q5100 settings";
-  head.insert(head.end(), name.begin(), name.end());
-  head.resize(0x20, 0);
-  Put16(head, static_cast<std::uint16_t>(kChannelCount));
-  head.resize(kChannels, 0);
+  std::copy(name.begin(), name.end(), image.begin() + 16);
+  put(0x20, static_cast<std::uint32_t>(kChannelCount), 2);
   for (std::size_t n = 0; n < kChannelCount; ++n) {
-    std::vector<std::uint8_t> channel;
-    Put16(channel, static_cast<std::uint16_t>(n + 1));
-    Put16(channel, static_cast<std::uint16_t>(10714 + 19 * n));  // MHz
-    Put16(channel, n % 3 == 0 ? 22000 : 27500);                  // kS/s
-    channel.push_back(n % 2 == 0 ? 'H' : 'V');
-    channel.push_back(n % 5 == 0 ? 0x01 : 0x00);  // scrambled
+    const std::size_t at = kChannels + n * kChannelSize;
+    put(at, static_cast<std::uint32_t>(n + 1), 2);
+    put(at + 2, static_cast<std::uint32_t>(10714 + 19 * n), 2);  // MHz
+    put(at + 4, n % 3 == 0 ? 22000 : 27500, 2);                  // kS/s
+    image[at + 6] = n % 2 == 0 ? 'H' : 'V';
+    image[at + 7] = n % 5 == 0 ? 0x01 : 0x00;  // scrambled
     char text[24] = {};
     std::snprintf(text, sizeof text, "Channel %03zu", n + 1);
-    channel.insert(channel.end(), std::begin(text), std::end(text));
-    head.insert(head.end(), channel.begin(), channel.end());
+    std::copy(std::begin(text), std::end(text), image.begin() + static_cast<std::ptrdiff_t>(at + 8));
   }
   // Bytes 0x24 to 0x27: CRC-32 of the channel list, as the receiver checks it.
-  const std::uint32_t listCrc = common::Crc32(head.data() + kChannels, kChannelCount * kChannelSize);
-  for (int i = 0; i < 4; ++i) head[0x24 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(listCrc >> (24 - 8 * i));
-  std::copy(head.begin(), head.end(), image.begin());
+  put(0x24, common::Crc32(image.data() + kChannels, kChannelCount * kChannelSize), 4);
   return image;
 }
 
