@@ -10,13 +10,18 @@
 
 namespace common::cli {
 
-std::string FileError(std::string_view program, std::string_view file, std::string_view reason) {
+std::string OwnLine(std::string_view program, std::string_view text) {
   std::string line(program);
   line += ": ";
-  line += file;
-  line += ": ";
-  line += reason;
+  line += text;
   return line;
+}
+
+std::string FileError(std::string_view program, std::string_view file, std::string_view reason) {
+  std::string text(file);
+  text += ": ";
+  text += reason;
+  return OwnLine(program, text);
 }
 
 int WriteAll(int fd, std::string_view text) {

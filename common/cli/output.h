@@ -19,6 +19,9 @@ namespace common::cli {
 // "<program>: <file>: <reason>", the one form of a line the command line adds
 // about a file (or a device, or "standard output"); no line feed.
 std::string FileError(std::string_view program, std::string_view file, std::string_view reason);
+// "<program>: <text>", for a line whose text names its file already
+// ("rom.bin: the file has 1000 bytes, ..."); no line feed.
+std::string OwnLine(std::string_view program, std::string_view text);
 
 // What names standard output in such a line.
 inline constexpr std::string_view kStandardOutputName = "standard output";

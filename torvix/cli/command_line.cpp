@@ -9,7 +9,7 @@
 namespace torvix::cli {
 
 namespace {
-constexpr const char* kProgram = "torvix-cli";
+constexpr const char* kProgram = kProgramName;
 }  // namespace
 
 int RunCommandLine(CLI::App& app, int argc, char** argv, const CommandOutcome& outcome,

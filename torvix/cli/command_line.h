@@ -6,6 +6,7 @@
 
 #include "common/cli/output.h"
 #include "common/exit_codes.h"
+#include "torvix/cli/program_name.h"
 
 namespace torvix::cli {
 

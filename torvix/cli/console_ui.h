@@ -29,13 +29,14 @@
 #include <thread>
 
 #include "common/cli/events.h"
+#include "torvix/cli/program_name.h"
 #include "torvix/ops/operations.h"
 
 namespace torvix::cli {
 
 // How a console shows itself beside others.
 struct ConsolePresentation {
-  std::string program = "torvix-cli";  // before the failures the command line adds
+  std::string program = kProgramName;  // before the failures the command line adds
   std::string prefix;  // before every line, e.g. "[ttyUSB0] "
   bool plain = false;  // a line per status even on a terminal
   common::cli::EventStream* events = nullptr;  // must outlive the console; null: no events

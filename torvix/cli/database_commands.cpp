@@ -3,6 +3,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "common/cli/output.h"
+#include "torvix/cli/program_name.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_reader.h"
 #include "torvix/database/factory_text_writer.h"
@@ -18,7 +20,7 @@ namespace {
 constexpr char kInvalidImageMessage[] = "Factory data of the receiver is not valid.";
 
 // What torvix-cli says of its own, after the system's texts: "torvix-cli: FILE: reason".
-void SayOwn(std::ostream& err, const std::string& text) { err << "torvix-cli: " << text << '\n'; }
+void SayOwn(std::ostream& err, const std::string& text) { err << common::cli::OwnLine(kProgramName, text) << '\n'; }
 
 int FileError(std::ostream& err, const std::string& text) {
   SayOwn(err, text);

@@ -3,9 +3,11 @@
 #include <memory>
 #include <string>
 
+#include "common/cli/output.h"
 #include "common/cli/port_report.h"
 #include "common/device_map.h"
 #include "common/exit_codes.h"
+#include "torvix/cli/program_name.h"
 #include "torvix/link/link_jobs.h"
 #include "torvix/ops/operations.h"
 #include "torvix/ops/rom_preflight.h"
@@ -21,7 +23,9 @@ struct CheckOptions {
 };
 
 // What torvix-cli says of its own, after the system's texts: "torvix-cli: FILE: reason".
-void SayOwn(std::FILE* err, const std::string& text) { std::fprintf(err, "torvix-cli: %s\n", text.c_str()); }
+void SayOwn(std::FILE* err, const std::string& text) {
+  std::fprintf(err, "%s\n", common::cli::OwnLine(kProgramName, text).c_str());
+}
 
 std::string Hex(unsigned value, int digits) {
   char text[16];

@@ -25,6 +25,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/cli/output.h"
+#include "torvix/cli/program_name.h"
 #include "torvix/ops/operations.h"
 
 namespace torvix::cli {
@@ -42,7 +43,7 @@ struct ReceiverCommandSettings {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   std::FILE* in = stdin;                // answers questions when it is a terminal
-  std::string programTitle = "torvix-cli";  // named in the trace files' heading
+  std::string programTitle = kProgramName;  // named in the trace files' heading
 };
 
 // Registers the commands on `app`.  The command that runs stores its exit
