@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/write_all.h"
+
 namespace common {
 namespace {
 
@@ -133,16 +135,8 @@ bool ReplacingFile::Create(const std::string& path) {
 
 bool ReplacingFile::Write(const void* data, std::size_t n) {
   if (fd_ < 0) return Fail(EBADF);
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (std::size_t done = 0; done < n;) {
-    const ssize_t w = ::write(fd_, p + done, n - done);
-    if (w > 0) {
-      done += static_cast<std::size_t>(w);
-    } else if (w < 0 && errno != EINTR) {
-      return Fail(errno);
-    }
-  }
-  return true;
+  const int error = WriteAll(fd_, data, n);
+  return error == 0 || Fail(error);
 }
 
 int ReplacingFile::LinkIntoPlace() {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/exit_codes.h"
+#include "common/write_all.h"
 
 namespace common::cli {
 
@@ -24,17 +25,7 @@ std::string FileError(std::string_view program, std::string_view file, std::stri
   return OwnLine(program, text);
 }
 
-int WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
+int WriteAll(int fd, std::string_view text) { return common::WriteAll(fd, text.data(), text.size()); }
 
 int ReportOutputError(std::FILE* err, std::string_view program, int error) {
   const std::string line = FileError(program, kStandardOutputName, std::strerror(error)) + "\n";

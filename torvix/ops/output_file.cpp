@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/write_all.h"
+
 namespace torvix {
 
 OutputFile::~OutputFile() {
@@ -37,17 +39,8 @@ bool OutputFile::Write(std::string_view bytes) {
     error_ = replacing_.Error();
     return false;
   }
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::write(device_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      return Fail(EIO);  // a device that takes nothing would keep the loop going
-    } else if (errno != EINTR) {
-      return Fail(errno);
-    }
-  }
-  return true;
+  const int error = common::WriteAll(device_, bytes.data(), bytes.size());
+  return error == 0 || Fail(error);
 }
 
 bool OutputFile::Commit() {
