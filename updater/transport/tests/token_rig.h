@@ -10,14 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/pty.h"
+#include "common/testing/test_support.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/transport/tests/recording_host.h"
 #include "updater/transport/updater_port.h"
@@ -53,35 +52,30 @@ inline Bytes Pattern(std::size_t size, unsigned seed = 1) {
   return bytes;
 }
 
+// The files of the transfers as the byte vectors the workers use.
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(common::testing::WriteFile(path, std::string(bytes.begin(), bytes.end()))) << path;
 }
 
 inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = common::testing::ReadFile(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
+// A temporary folder that also lists what it holds.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "updater-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return folder_ / name; }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+      names.push_back(entry.path().filename());
+    }
     return names;
   }
 
  private:
-  std::string path_;
+  common::testing::TempFolder folder_{"updater-test"};
 };
 
 class Rig {
