@@ -234,32 +234,8 @@ class WindowTest : public ::testing::Test {
         });
   }
 
-  // A USB adapter as the kernel and udev show one (FTDI, serial A1B2C3), its
-  // by-id name leading to the receiver's line; returns that name.
-  std::string PlugAdapter() {
-    const fs::path usb = tree_ / "sys/devices/pci0000:00/usb1/1-2";
-    for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                                      {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
-      fs::create_directories(usb);
-      WriteFile(usb / name, std::string(value) + "\n");
-    }
-    const fs::path port = usb / "1-2:1.0/ttyUSB0";
-    const fs::path driver = tree_ / "sys/bus/usb-serial/drivers/ftdi_sio";
-    fs::create_directories(driver);
-    fs::create_directories(port);
-    fs::create_directory_symlink(driver, port / "driver");
-    // The line is a pseudo-terminal: the kernel's name of it is what sysfs is asked about.
-    const std::string kernelName = fs::canonical(TestFolder() + "/com1").filename().string();
-    const fs::path tty = port / "tty" / kernelName;
-    fs::create_directories(tty);
-    fs::create_directory_symlink(port, tty / "device");
-    fs::create_directories(tree_ / "sys/class/tty");
-    fs::create_directory_symlink(tty, tree_ / "sys/class/tty" / kernelName);
-    const fs::path byId = tree_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-    fs::create_directories(byId.parent_path());
-    fs::create_symlink(TestFolder() + "/com1", byId);
-    return byId.string();
-  }
+  // A USB adapter whose by-id name leads to the receiver's line; returns that name.
+  std::string PlugAdapter() { return common::testing::PlugUsbAdapter(tree_, TestFolder() + "/com1"); }
 
   common::testing::TempFolder scratch_{"torvix-window-test"};  // the work and device trees of one test
   fs::path work_;
