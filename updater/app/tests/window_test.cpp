@@ -30,13 +30,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "common/build_version.h"
 #include "common/device_map.h"
 #include "common/pty.h"
 #include "common/testing/test_support.h"
+#include "emulator/token/served_token_session.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/app/device_dialog.h"
 #include "updater/app/updater_window.h"
@@ -191,24 +191,14 @@ class Receiver {
  public:
   // Port 0: no variable; the line is found at DevicePath().
   Receiver(int port, emulator::TokenOptions options, bool paced = false)
-      : line_(emulator::Line::Options{"", paced}) {
-    if (port > 0) ::setenv(("COM" + std::to_string(port)).c_str(), line_.DevicePath().c_str(), 1);
-    receiver_ = std::make_unique<emulator::TokenReceiver>(line_, std::move(options));
-    thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
+      : served_(emulator::Line::Options{"", paced}, std::move(options)) {
+    if (port > 0) ::setenv(("COM" + std::to_string(port)).c_str(), served_.DevicePath().c_str(), 1);
   }
-  ~Receiver() { Finish(true); }
-  std::string DevicePath() const { return line_.DevicePath(); }
-  const emulator::TokenSession& Finish(bool stop = false) {
-    if (stop) receiver_->Stop();
-    if (thread_.joinable()) thread_.join();
-    return session_;
-  }
+  std::string DevicePath() const { return served_.DevicePath(); }
+  const emulator::TokenSession& Finish(bool stop = false) { return served_.Finish(stop); }
 
  private:
-  emulator::Line line_;
-  std::unique_ptr<emulator::TokenReceiver> receiver_;
-  std::thread thread_;
-  emulator::TokenSession session_;
+  emulator::ServedTokenSession served_;
 };
 
 // A line with nobody at the other end, at the device that COMn names.

@@ -10,13 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/pty.h"
 #include "common/testing/test_support.h"
+#include "emulator/token/served_token_session.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/transport/tests/recording_host.h"
 #include "updater/transport/updater_port.h"
@@ -81,16 +80,7 @@ class TempDir {
 class Rig {
  public:
   Rig(Mode mode, emulator::TokenOptions options, PortTimings timings = FastTimings())
-      : host(mode), port(timings) {
-    if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
-    options.onItem = [this, also = std::move(options.onItem)](int item) {
-      if (item == stopAtItem.load()) Stop();
-      if (also) also(item);
-    };
-    receiver_ = std::make_unique<emulator::TokenReceiver>(line, std::move(options));
-    thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
-  }
-  ~Rig() { Finish(/*stop=*/true); }
+      : host(mode), port(timings), served_(emulator::Line::Options{}, WithStops(std::move(options))) {}
 
   Job MakeJob(const std::string& file) const { return Job{file, pty.SlavePath(), kDefaultBaudRate}; }
 
@@ -106,21 +96,27 @@ class Rig {
 
   // Waits for the receiver's session to end (stopping it first when asked:
   // a receiver left waiting for a tool that gave up).
-  const emulator::TokenSession& Finish(bool stop = false) {
-    if (stop) receiver_->Stop();
-    if (thread_.joinable()) thread_.join();
-    return session_;
-  }
+  const emulator::TokenSession& Finish(bool stop = false) { return served_.Finish(stop); }
 
-  emulator::Line line{emulator::Line::Options{}};
-  common::PseudoTerminal& pty = line.Pty();
   RecordingHost host;
   UpdaterPort port;
 
  private:
-  std::unique_ptr<emulator::TokenReceiver> receiver_;
-  std::thread thread_;
-  emulator::TokenSession session_;
+  // A patient receiver that calls Stop() at `stopAtItem`.
+  emulator::TokenOptions WithStops(emulator::TokenOptions options) {
+    if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
+    options.onItem = [this, also = std::move(options.onItem)](int item) {
+      if (item == stopAtItem.load()) Stop();
+      if (also) also(item);
+    };
+    return options;
+  }
+
+  emulator::ServedTokenSession served_;  // after the host and port its session uses
+
+ public:
+  emulator::Line& line = served_.GetLine();
+  common::PseudoTerminal& pty = line.Pty();
 };
 
 }  // namespace updater::testing
