@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace common::testing {
 
@@ -46,6 +47,29 @@ bool WriteFile(const fs::path& path, std::string_view contents) {
   out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
   out.close();
   return static_cast<bool>(out);
+}
+
+std::string PlugUsbAdapter(const fs::path& root, const std::string& line) {
+  const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-2";
+  for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                                    {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
+    WriteFile(usb / name, std::string(value) + "\n");
+  }
+  const fs::path port = usb / "1-2:1.0/ttyUSB0";
+  const fs::path driver = root / "sys/bus/usb-serial/drivers/ftdi_sio";
+  fs::create_directories(driver);
+  fs::create_directories(port);
+  fs::create_directory_symlink(driver, port / "driver");
+  const std::string kernelName = fs::canonical(line).filename().string();
+  const fs::path tty = port / "tty" / kernelName;
+  fs::create_directories(tty);
+  fs::create_directory_symlink(port, tty / "device");
+  fs::create_directories(root / "sys/class/tty");
+  fs::create_directory_symlink(tty, root / "sys/class/tty" / kernelName);
+  const fs::path byId = root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  fs::create_directories(byId.parent_path());
+  fs::create_symlink(line, byId);
+  return byId.string();
 }
 
 }  // namespace common::testing

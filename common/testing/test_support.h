@@ -1,6 +1,6 @@
 // What the test folders share: a temporary folder that goes away with the
-// test, waiting for a condition against a deadline, and whole-file reads and
-// writes.  Pseudo-terminal pairs are common/pty.h; a link receiver served on
+// test, waiting for a condition against a deadline, whole-file reads and
+// writes, and a USB-serial adapter in a made-up device tree.  Pseudo-terminal pairs are common/pty.h; a link receiver served on
 // a thread is emulator/link/served_receiver.h.  For tests and benchmarks
 // only; any thread unless said otherwise.
 #pragma once
@@ -41,5 +41,11 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 std::string ReadFile(const std::filesystem::path& path);
 // Replaces `path` with `contents` (making its folder); false on any failure.
 bool WriteFile(const std::filesystem::path& path, std::string_view contents);
+
+// A USB-serial adapter under `root` (its sys/ and dev/) as the kernel and
+// udev show one (FTDI FT232R, serial A1B2C3), its by-id name leading to
+// `line`, an existing device (a pseudo-terminal: the kernel's name of it is
+// what the tree tells about); returns that by-id name.
+std::string PlugUsbAdapter(const std::filesystem::path& root, const std::string& line);
 
 }  // namespace common::testing

@@ -1,12 +1,13 @@
 // The INI reader: bad lines and repeated keys and sections as Qt takes them,
 // and files that are missing, unreadable or too large.
 #include "common/ini_file.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,9 +46,9 @@ TEST(ParseIni, BadLinesAreSkippedAndCountedAndTheLastOfRepeatedKeysCounts) {
 }
 
 TEST(ReadIniFile, MissingUnreadableAndLargeFiles) {
-  char pattern[] = "/tmp/ini-file-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const common::testing::TempFolder folder("ini-file-test");
+  ASSERT_TRUE(folder.Ok());
+  const fs::path& dir = folder.Path();
 
   common::IniFile file = common::ReadIniFile((dir / "none.conf").string());
   EXPECT_EQ(file.state, common::IniFile::State::kMissing);
@@ -60,7 +61,7 @@ TEST(ReadIniFile, MissingUnreadableAndLargeFiles) {
   EXPECT_EQ(file.error, EISDIR);
 
   const fs::path conf = dir / "a.conf";
-  std::ofstream(conf, std::ios::binary) << "[Devices]\nCOM1=/dev/ttyUSB0\n";
+  ASSERT_TRUE(common::testing::WriteFile(conf, "[Devices]\nCOM1=/dev/ttyUSB0\n"));
   file = common::ReadIniFile(conf.string());
   EXPECT_EQ(file.state, common::IniFile::State::kRead);
   EXPECT_EQ(file.contents.texts, (common::IniTexts{{"Devices/COM1", "/dev/ttyUSB0"}}));
@@ -74,12 +75,8 @@ TEST(ReadIniFile, MissingUnreadableAndLargeFiles) {
 
   // Only the first megabyte counts: a key beyond it is not read.
   const fs::path large = dir / "large.conf";
-  {
-    std::ofstream out(large, std::ios::binary);
-    out << "[D]\nA=1\n" << std::string(1 << 20, '\n') << "B=2\n";
-  }
+  ASSERT_TRUE(common::testing::WriteFile(large, "[D]\nA=1\n" + std::string(1 << 20, '\n') + "B=2\n"));
   EXPECT_EQ(common::ReadIniFile(large.string()).contents.texts, (common::IniTexts{{"D/A", "1"}}));
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 #include "common/replacing_file.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -21,28 +20,23 @@ namespace fs = std::filesystem;
 class ReplacingFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() / ("replacing-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
+    ASSERT_TRUE(temp.Ok());
+    folder = temp.Path();
     path = (folder / "settings.txt").string();
   }
-  void TearDown() override { fs::remove_all(folder); }
 
-  static std::string Contents(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
+  static std::string Contents(const std::string& file) { return common::testing::ReadFile(file); }
   std::size_t EntriesInFolder() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
   }
 
+  common::testing::TempFolder temp{"replacing"};
   fs::path folder;
   std::string path;
 };
 
 TEST_F(ReplacingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
-  std::ofstream(path) << "old contents that are longer";
+  ASSERT_TRUE(common::testing::WriteFile(path, "old contents that are longer"));
   ::chmod(path.c_str(), 0640);
   std::string error;
   ASSERT_TRUE(common::ReplaceFile(path, "new", error)) << error;
@@ -59,7 +53,7 @@ TEST_F(ReplacingFileTest, ReplacesAnExistingFileKeepingItsPermissions) {
 TEST_F(ReplacingFileTest, UncommittedWritesLeaveTheChosenFileAsItWas) {
   using Temporary = common::ReplacingFile::Temporary;
   for (const Temporary kind : {Temporary::kUnnamedWherePossible, Temporary::kNamed}) {
-    std::ofstream(path) << "precious";
+    ASSERT_TRUE(common::testing::WriteFile(path, "precious"));
     {
       common::ReplacingFile file(kind);
       ASSERT_TRUE(file.Create(path)) << file.Error();
@@ -78,7 +72,7 @@ TEST_F(ReplacingFileTest, UncommittedWritesLeaveTheChosenFileAsItWas) {
 // A process killed while it writes leaves neither a half file nor a
 // temporary one (where the file system has unnamed files).
 TEST_F(ReplacingFileTest, AProcessKilledWhileWritingLeavesNothingBehind) {
-  std::ofstream(path) << "precious";
+  ASSERT_TRUE(common::testing::WriteFile(path, "precious"));
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   const pid_t child = ::fork();
@@ -124,7 +118,7 @@ TEST_F(ReplacingFileTest, ASymbolicLinkStaysAndItsTargetIsReplaced) {
       SCOPED_TRACE(c.what);
       fs::remove(target);
       if (c.targetExists) {
-        std::ofstream(target) << "old";
+        ASSERT_TRUE(common::testing::WriteFile(target, "old"));
         ::chmod(target.c_str(), 0604);
       }
       for (const auto& [link, to] : c.links) {

@@ -1,10 +1,10 @@
 #include "emulator/core/line.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <unistd.h>
 
 #include "common/serial_line.h"
 
@@ -12,12 +12,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string TempLinkPath(const char* name) {
-  return (std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(::getpid()))).string();
-}
 
 TEST(EmulatorLine, DeviceIsReachableThroughTheLinkWhichGoesAwayAfterwards) {
-  const std::string link = TempLinkPath("emu-line-");
+  const common::testing::TempFolder folder("emu-line");
+  ASSERT_TRUE(folder.Ok());
+  const std::string link = folder / "line";
   {
     emulator::Line line({link, false});
     ASSERT_TRUE(line.Ok()) << line.Error();
@@ -37,12 +36,13 @@ TEST(EmulatorLine, DeviceIsReachableThroughTheLinkWhichGoesAwayAfterwards) {
 }
 
 TEST(EmulatorLine, NeverReplacesARegularFile) {
-  const std::string path = TempLinkPath("emu-file-");
-  { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  const common::testing::TempFolder folder("emu-file");
+  ASSERT_TRUE(folder.Ok());
+  const std::string path = folder / "file";
+  ASSERT_TRUE(common::testing::WriteFile(path, ""));
   emulator::Line line({path, false});
   EXPECT_FALSE(line.Ok());
   EXPECT_TRUE(std::filesystem::is_regular_file(path));
-  std::filesystem::remove(path);
 }
 
 // A second emulator does not take over a path the first serves, and an
@@ -50,7 +50,9 @@ TEST(EmulatorLine, NeverReplacesARegularFile) {
 // by one that is gone is taken over.
 TEST(EmulatorLine, APathServedByALiveEmulatorIsRefusedAndOnlyItsOwnLinkRemoved) {
   namespace fs = std::filesystem;
-  const std::string link = TempLinkPath("emu-held-");
+  const common::testing::TempFolder folder("emu-held");
+  ASSERT_TRUE(folder.Ok());
+  const std::string link = folder / "line";
   {
     emulator::Line first({link, false});
     ASSERT_TRUE(first.Ok()) << first.Error();
@@ -70,7 +72,6 @@ TEST(EmulatorLine, APathServedByALiveEmulatorIsRefusedAndOnlyItsOwnLinkRemoved) 
     fs::create_symlink("/dev/null", link);  // someone points it elsewhere meanwhile
   }
   EXPECT_EQ(fs::read_symlink(link), "/dev/null");
-  fs::remove(link);
 }
 
 TEST(EmulatorLine, PacedBytesTakeTheirLineTime) {

@@ -1,11 +1,11 @@
 // The emulator's own promises: a sample database that prints, the line-speed
 // check of the download, and the uploads stored to files.
 #include "emulator/link/receiver.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -122,8 +122,9 @@ TEST_F(ReceiverTest, DownloadIsRefusedToAToolThatStaysAtTheOldRate) {
 }
 
 TEST_F(ReceiverTest, UploadsAreStoredInFiles) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const std::string software = (dir / ("emu-sw-" + std::to_string(::getpid()))).string();
+  const common::testing::TempFolder folder("emu-sw");
+  ASSERT_TRUE(folder.Ok());
+  const std::string software = folder / "software";
   emulator::LinkOptions options;
   options.softwareOut = software;
   Start(options);
@@ -137,11 +138,9 @@ TEST_F(ReceiverTest, UploadsAreStoredInFiles) {
   ASSERT_EQ(ReceiveFrame(port, nullptr, nullptr), CODE_ACK);
   stop.store(true);
   thread.join();
-  std::ifstream in(software, std::ios::binary);
-  const Bytes stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(stored, block);
+  const std::string stored = common::testing::ReadFile(software);
+  EXPECT_EQ(Bytes(stored.begin(), stored.end()), block);
   EXPECT_EQ(receiver->StoredSoftware(), block);
-  std::filesystem::remove(software);
 }
 
 TEST_F(ReceiverTest, AbortedUploadIsNotStored) {

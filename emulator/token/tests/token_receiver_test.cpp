@@ -1,6 +1,7 @@
 // The emulated receiver of the token protocol and the tool that talks to it:
 // a session belongs to one tool, and the line is left clean for the next.
 #include "emulator/token/token_receiver.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <functional>
 #include <future>
 #include <string>
@@ -135,20 +134,19 @@ TEST(TokenReceiver, PatienceCountsOnceTheToolHasCome) {
 // A served image whose 256-byte blocks the header's 16-bit count cannot
 // count is refused when the emulator starts, before any line appears.
 TEST(TokenReceiver, AnImageTooLargeForTheBlockCountIsRefusedAtStart) {
-  const auto dir = std::filesystem::temp_directory_path() / ("emu-image-" + std::to_string(::getpid()));
-  std::filesystem::create_directory(dir);
+  const common::testing::TempFolder folder("emu-image");
+  ASSERT_TRUE(folder.Ok());
+  const std::filesystem::path& dir = folder.Path();
   const std::string image = (dir / "image.bin").string();
-  std::ofstream(image).close();
+  ASSERT_TRUE(common::testing::WriteFile(image, ""));
   std::filesystem::resize_file(image, emulator::kLargestServedImage + 1);
   const std::string command = std::string(RECEIVER_EMULATOR) + " updater --role receive --image " + image + " " +
                               (dir / "tty").string() + " 2>" + (dir / "err").string();
   const int status = std::system(command.c_str());
   EXPECT_EQ(WEXITSTATUS(status), 2);
-  std::ifstream err(dir / "err");
-  const std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  const std::string text = common::testing::ReadFile(dir / "err");
   EXPECT_NE(text.find("16776961 bytes; a settings image has at most 16776960"), std::string::npos) << text;
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "tty")));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
@@ -173,16 +171,16 @@ TEST(TokenReceiver, TheSampleImageLooksLikeASettingsFile) {
 int RunEmulator(const std::string& args, const std::filesystem::path& dir, std::string& out) {
   const std::string command = std::string(RECEIVER_EMULATOR) + " " + args + " >" + (dir / "out").string() + " 2>&1";
   const int status = std::system(command.c_str());
-  std::ifstream in(dir / "out");
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  out = common::testing::ReadFile(dir / "out");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A wrong command line and a file that is not there end with the codes of
 // the table both command lines share.
 TEST(ReceiverEmulator, ExitCodesOfTheSharedTable) {
-  const auto dir = std::filesystem::temp_directory_path() / ("emu-exit-" + std::to_string(::getpid()));
-  std::filesystem::create_directory(dir);
+  const common::testing::TempFolder folder("emu-exit");
+  ASSERT_TRUE(folder.Ok());
+  const std::filesystem::path& dir = folder.Path();
   const std::string tty = (dir / "tty").string();
   const std::string missing = (dir / "missing").string();
   const struct {
@@ -208,15 +206,15 @@ TEST(ReceiverEmulator, ExitCodesOfTheSharedTable) {
     EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tty))) << c.args;
   }
-  std::filesystem::remove_all(dir);
 }
 
 // A session that served an image says how much it sent.
 TEST(ReceiverEmulator, AServingSessionLogsTheBytesItSent) {
-  const auto dir = std::filesystem::temp_directory_path() / ("emu-sent-" + std::to_string(::getpid()));
-  std::filesystem::create_directory(dir);
+  const common::testing::TempFolder folder("emu-sent");
+  ASSERT_TRUE(folder.Ok());
+  const std::filesystem::path& dir = folder.Path();
   const std::string tty = (dir / "tty").string();
-  std::ofstream(dir / "image.bin", std::ios::binary) << std::string(300, 'x');  // a block and 44 bytes
+  ASSERT_TRUE(common::testing::WriteFile(dir / "image.bin", std::string(300, 'x')));  // a block and 44 bytes
   std::string out;
   auto emulator = std::async(std::launch::async, [&] {
     return RunEmulator("updater --role receive --sessions 1 --image " + (dir / "image.bin").string() + " " + tty, dir,
@@ -248,5 +246,4 @@ TEST(ReceiverEmulator, AServingSessionLogsTheBytesItSent) {
   ASSERT_EQ(emulator.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   EXPECT_EQ(emulator.get(), 0) << out;
   EXPECT_NE(out.find("session 1: completed, 300 bytes sent\n"), std::string::npos) << out;
-  std::filesystem::remove_all(dir);
 }

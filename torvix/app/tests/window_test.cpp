@@ -5,10 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <thread>
 
 #include <QAccessible>
 #include <QComboBox>
@@ -27,6 +24,7 @@
 
 #include "common/build_version.h"
 #include "common/device_map.h"
+#include "common/testing/test_support.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "emulator/link/served_receiver.h"
@@ -48,6 +46,8 @@ using namespace torvix;
 using namespace torvix::app;
 using namespace torvix::app::testing;
 using Bytes = std::vector<std::uint8_t>;
+using common::testing::ReadFile;
+using common::testing::WriteFile;
 
 void StorePort(const std::optional<QString>& text) {
   QSettings settings(QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
@@ -64,16 +64,6 @@ QString StoredPortText() {
   return settings.value(kPortKey).toString();
 }
 
-void WriteFile(const fs::path& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
-}
 
 // A ROM image that reaches the flag byte.
 std::string RomImage(std::string_view magic, std::uint8_t hardwareCode, std::uint8_t flag) {
@@ -135,14 +125,15 @@ class ShowHook : public QObject {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    work_ = fs::path(TestFolder()) / "work";
+    ASSERT_TRUE(scratch_.Ok());
+    work_ = scratch_.Path() / "work";
     fs::create_directories(work_);
     timings_.limits = torvix::testing::ShortLimits();
     timings_.connectSuccessPause = std::chrono::milliseconds(0);
     StorePort(QStringLiteral("1"));
     ASSERT_TRUE(WriteStoredDevice(2, QString::fromStdString(TestFolder() + "/com2")));
     // The serial devices present: none unless a test plugs one in.
-    tree_ = fs::path(TestFolder()) / "tree";
+    tree_ = scratch_.Path() / "tree";
     fs::create_directories(tree_);
     deviceRoots_ = {(tree_ / "sys").string(), (tree_ / "dev").string()};
   }
@@ -151,8 +142,6 @@ class WindowTest : public ::testing::Test {
     EXPECT_TRUE(script_.Done()) << "a window the test expected never came";
     window_.reset();
     served_.reset();
-    fs::remove_all(work_);
-    fs::remove_all(tree_);
   }
 
   void StartReceiver(emulator::LinkOptions options = {}, bool paced = false) {
@@ -169,10 +158,7 @@ class WindowTest : public ::testing::Test {
   }
   // Waits until the receiver has acknowledged `uploads` uploads to the end.
   bool Uploaded(int uploads) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (receiver_->CompletedUploads() < uploads && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
+    common::testing::WaitUntil([&] { return receiver_->CompletedUploads() >= uploads; }, std::chrono::seconds(5));
     return receiver_->CompletedUploads() == uploads;
   }
 
@@ -248,33 +234,10 @@ class WindowTest : public ::testing::Test {
         });
   }
 
-  // A USB adapter as the kernel and udev show one (FTDI, serial A1B2C3), its
-  // by-id name leading to the receiver's line; returns that name.
-  std::string PlugAdapter() {
-    const fs::path usb = tree_ / "sys/devices/pci0000:00/usb1/1-2";
-    for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                                      {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
-      fs::create_directories(usb);
-      WriteFile(usb / name, std::string(value) + "\n");
-    }
-    const fs::path port = usb / "1-2:1.0/ttyUSB0";
-    const fs::path driver = tree_ / "sys/bus/usb-serial/drivers/ftdi_sio";
-    fs::create_directories(driver);
-    fs::create_directories(port);
-    fs::create_directory_symlink(driver, port / "driver");
-    // The line is a pseudo-terminal: the kernel's name of it is what sysfs is asked about.
-    const std::string kernelName = fs::canonical(TestFolder() + "/com1").filename().string();
-    const fs::path tty = port / "tty" / kernelName;
-    fs::create_directories(tty);
-    fs::create_directory_symlink(port, tty / "device");
-    fs::create_directories(tree_ / "sys/class/tty");
-    fs::create_directory_symlink(tty, tree_ / "sys/class/tty" / kernelName);
-    const fs::path byId = tree_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-    fs::create_directories(byId.parent_path());
-    fs::create_symlink(TestFolder() + "/com1", byId);
-    return byId.string();
-  }
+  // A USB adapter whose by-id name leads to the receiver's line; returns that name.
+  std::string PlugAdapter() { return common::testing::PlugUsbAdapter(tree_, TestFolder() + "/com1"); }
 
+  common::testing::TempFolder scratch_{"torvix-window-test"};  // the work and device trees of one test
   fs::path work_;
   fs::path tree_;
   common::DeviceRoots deviceRoots_;

@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include <QApplication>
 
+#include "common/testing/test_support.h"
 #include "torvix/app/tests/window_test_support.h"
 
 namespace torvix::app::testing {
@@ -21,11 +19,11 @@ const std::string& TestFolder() { return g_folder; }
 }  // namespace torvix::app::testing
 
 int main(int argc, char** argv) {
-  char pattern[] = "/tmp/torvix-window-test-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return 1;
-  torvix::app::testing::g_folder = pattern;
+  const common::testing::TempFolder process("torvix-window-test");
+  if (!process.Ok()) return 1;
+  const std::string folder = process.Path().string();
+  torvix::app::testing::g_folder = folder;
   // Before Qt or any thread starts: the settings and the ports of this process.
-  const std::string folder = pattern;
   ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
   ::setenv("COM1", (folder + "/com1").c_str(), 1);
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -35,6 +33,5 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     result = RUN_ALL_TESTS();
   }
-  std::filesystem::remove_all(folder);
   return result;
 }

@@ -7,16 +7,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <thread>
+#include <memory>
+#include <string>
 
-#include <unistd.h>
-
-#include "emulator/core/line.h"
-#include "emulator/link/receiver.h"
+#include "common/testing/test_support.h"
+#include "emulator/link/served_receiver.h"
 #include "torvix/link/link_frame.h"
 #include "torvix/link/link_jobs.h"
 
@@ -50,24 +45,23 @@ double LineBytes(std::uint64_t length) {
 void UploadRomImage(benchmark::State& state) {
   const auto length = static_cast<std::uint64_t>(state.range(0));
   const bool paced = state.range(1) != 0;
-  const auto path = std::filesystem::temp_directory_path() / ("upload-bench-" + std::to_string(::getpid()));
-  {
-    std::vector<char> bytes(length, 0x5A);
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const common::testing::TempFolder folder("upload-bench");
+  const std::string path = folder / "rom";
+  if (!common::testing::WriteFile(path, std::string(length, 0x5A))) {
+    state.SkipWithError("cannot write the ROM image");
+    return;
   }
   for (auto _ : state) {
     state.PauseTiming();
-    emulator::Line line({"", paced});
-    emulator::LinkReceiver receiver(line, {});
-    std::atomic<bool> stop{false};
-    std::thread serving([&] { receiver.Serve(stop); });
+    auto receiver = std::make_unique<emulator::ServedLinkReceiver>(emulator::Line::Options{"", paced},
+                                                                   emulator::LinkOptions{});
     SerialPort port;
     port.Setup(1, SerialPort::kQueueSize, SerialPort::kQueueSize);
-    port.SetDevicePath(line.DevicePath());
+    port.SetDevicePath(receiver->DevicePath());
     ApplyPortLimits(port, JobLimits{});
     port.Open();
     RomImageFile file;
-    file.Open(path.string());
+    file.Open(path);
     file.Seek(kRomImageHeaderSize);
     JobState jobState{JOB_RUNNING};
     NullHost host;
@@ -82,11 +76,9 @@ void UploadRomImage(benchmark::State& state) {
 
     state.PauseTiming();
     if (!host.succeeded) state.SkipWithError("upload failed");
-    stop.store(true);
-    serving.join();
+    receiver.reset();
     state.ResumeTiming();
   }
-  std::filesystem::remove(path);
   const double lineSeconds = LineBytes(length) * kBitsPerByte / kBaud;
   state.counters["line_time_s"] = lineSeconds;
   state.counters["vs_line_time"] =

@@ -1,6 +1,7 @@
 // The link jobs against the receiver emulator (or a receiver played by hand)
 // over real pseudo-terminals.
 #include "torvix/link/link_jobs.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -336,8 +337,7 @@ class UploadTest : public ::testing::Test {
   }
   // Waits for the receiver to finish the exchange, then stops it.
   void Settle(int uploads) {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (bench.Receiver().CompletedUploads() < uploads && Clock::now() < deadline) std::this_thread::yield();
+    common::testing::WaitUntil([&] { return bench.Receiver().CompletedUploads() >= uploads; }, std::chrono::seconds(5));
     bench.StopReceiver();
   }
   JobBench bench;
@@ -385,8 +385,7 @@ TEST_F(UploadTest, ModeMarkerReplacesTheFlagByteOnTheWayOnly) {
     run.job.upgradeMode = mode;
     run.Run(UpgradeThreadProc);
     ASSERT_EQ(run.host.results, std::vector<std::int32_t>{JOB_RESULT_SUCCESS});
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (run.Receiver().CompletedUploads() < 1 && Clock::now() < deadline) std::this_thread::yield();
+    common::testing::WaitUntil([&] { return run.Receiver().CompletedUploads() >= 1; }, std::chrono::seconds(5));
     const Bytes got = run.Receiver().StoredSoftware();
     ASSERT_EQ(got.size(), fresh.Length() - 42 + 4);
     EXPECT_EQ(got[0x1F0040], marker);

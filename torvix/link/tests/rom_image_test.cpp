@@ -1,13 +1,12 @@
 #include "torvix/link/rom_image.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -19,14 +18,12 @@ class RomFile {
  public:
   RomFile(std::size_t length, std::string_view magic) : bytes_(length, 0x55) {
     std::copy_n(magic.begin(), std::min(magic.size(), length), bytes_.begin());
-    path_ = std::filesystem::temp_directory_path() / ("rom-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
   }
-  ~RomFile() { std::filesystem::remove(path_); }
   void Set(std::uint64_t offset, std::uint8_t value) { bytes_.at(offset) = value; }
   std::string Write() {
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
-                                                 static_cast<std::streamsize>(bytes_.size()));
-    return path_.string();
+    const std::string path = folder_ / "rom";
+    EXPECT_TRUE(common::testing::WriteFile(path, std::string(bytes_.begin(), bytes_.end())));
+    return path;
   }
   RomImageCheck Check() {
     RomImageFile file;
@@ -42,9 +39,8 @@ class RomFile {
   }
 
  private:
-  static inline int counter_ = 0;
+  common::testing::TempFolder folder_{"rom-image-test"};
   Bytes bytes_;
-  std::filesystem::path path_;
 };
 
 constexpr std::size_t kFullLength = kUpgradeFlagOffset + 1;
@@ -141,11 +137,10 @@ TEST(RomImage, FilesShorterThanTheFlagByteAreRefused) {
 }
 
 TEST(RomImage, DataBeyondTheThirtyTwoBitSizeIsNoImage) {
-  const auto path = std::filesystem::temp_directory_path() / ("rom-huge-" + std::to_string(::getpid()));
-  {
-    std::ofstream out(path, std::ios::binary);
-    out.write(kRomMagicA.data(), kRomMagicA.size());
-  }
+  const common::testing::TempFolder folder("rom-huge");
+  ASSERT_TRUE(folder.Ok());
+  const std::filesystem::path path = folder / "rom";
+  ASSERT_TRUE(common::testing::WriteFile(path, kRomMagicA));
   // Sparse: the file system stores only the magic.
   std::filesystem::resize_file(path, kRomImageHeaderSize + kMaxRomImageData + 1);
   RomImageFile file;
@@ -157,7 +152,6 @@ TEST(RomImage, DataBeyondTheThirtyTwoBitSizeIsNoImage) {
   ASSERT_TRUE(file.Open(path.string()));
   EXPECT_TRUE(CheckRomImage(file, check));
   EXPECT_TRUE(check.Sendable());
-  std::filesystem::remove(path);
 }
 
 TEST(RomImage, MissingFileCannotBeOpened) {

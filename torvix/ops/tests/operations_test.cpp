@@ -2,11 +2,11 @@
 // Cancel and the upgrade's stop question, the result messages, the
 // program-wide values, and the mended Read User Data.
 #include "torvix/ops/operations.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -91,6 +91,8 @@ class OperationsTest : public ::testing::Test {
     if (thread.joinable()) thread.join();
   }
   BlockingProgress Progress() { return BlockingProgress(ui, "TORVIX", {1, line->DevicePath()}, timings, &cancel); }
+  // A ROM image in the test's folder; see below.
+  std::string WriteRom(std::uint8_t flag, bool forHardwareZero = false) const;
 
   RecordingUi ui;
   LinkTimings timings;
@@ -100,21 +102,22 @@ class OperationsTest : public ::testing::Test {
   std::unique_ptr<emulator::LinkReceiver> receiver;
   std::atomic<bool> stop{false};
   std::thread thread;
+  common::testing::TempFolder folder{"ops-test"};
 };
 
 // A ROM image for hardware 503 (variant T, code 0), or for hardware 0
 // (variant A, code 254 with the number 0), the number a program that never
 // identified a receiver has.
-std::string WriteRom(std::uint8_t flag, bool forHardwareZero = false) {
+std::string OperationsTest::WriteRom(std::uint8_t flag, bool forHardwareZero) const {
   Bytes rom(kUpgradeFlagOffset + 100, 0x33);
   const std::string_view magic = forHardwareZero ? kRomMagicA : kRomMagicT;
   std::copy(magic.begin(), magic.end(), rom.begin());
   rom[kHardwareCodeOffset] = forHardwareZero ? 254 : 0;
   if (forHardwareZero) rom[kHardwareNumberOffset] = rom[kHardwareNumberOffset + 1] = 0;
   rom[kUpgradeFlagOffset] = flag;
-  const auto path = std::filesystem::temp_directory_path() / ("ops-rom-" + std::to_string(::getpid()));
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(rom.data()), static_cast<std::streamsize>(rom.size()));
-  return path.string();
+  const std::string path = folder / "rom";
+  EXPECT_TRUE(common::testing::WriteFile(path, std::string(rom.begin(), rom.end())));
+  return path;
 }
 
 TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredNoLetsItGoOn) {
@@ -131,7 +134,6 @@ TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredNoLetsItGoOn) {
   EXPECT_EQ(ui.questions, std::vector<std::string>{kStopUpgradeQuestion});
   EXPECT_FALSE(ui.Has(ui.statuses, kClosingConnection));
   EXPECT_TRUE(ui.Has(ui.messages, std::string("Upgrade|") + ResultMessageFor(OperationCode::Upgrade, true)->text));
-  std::filesystem::remove(rom);
 }
 
 TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredYesStopsIt) {
@@ -147,7 +149,6 @@ TEST_F(OperationsTest, CancelDuringAnUpgradeAnsweredYesStopsIt) {
   EXPECT_TRUE(ui.Has(ui.statuses, kClosingConnection));
   EXPECT_FALSE(ui.Has(ui.messages, "Upgrade|Software upgrade error!")) << "a stop shows no result";
   EXPECT_TRUE(receiver->WaitForCodes(CODE_ABORT, 1, 3000));
-  std::filesystem::remove(rom);
 }
 
 TEST_F(OperationsTest, FailedConnectKeepsTheHardwareNumberAndIsNotRepeated) {
@@ -174,7 +175,6 @@ TEST_F(OperationsTest, FailedConnectKeepsTheHardwareNumberAndIsNotRepeated) {
   thread.join();
   const auto codes = receiver->CodesReceived();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY), 1);
-  std::filesystem::remove(rom);
 }
 
 TEST_F(OperationsTest, HowTheFirstConnectOfAnUpgradeEndedDecidesWhetherItGoesOn) {
@@ -207,7 +207,6 @@ TEST_F(OperationsTest, HowTheFirstConnectOfAnUpgradeEndedDecidesWhetherItGoesOn)
     EXPECT_EQ(Upgrade(context, 1, rom, error), c.expected);
     EXPECT_TRUE(fresh.connectAttempted);
     EXPECT_EQ(caseUi.Has(caseUi.messages, std::string("TORVIX|") + kHardwareVersionError), c.hardwareError);
-    std::filesystem::remove(rom);
   }
   stop.store(true);
   thread.join();
@@ -230,7 +229,6 @@ TEST_F(OperationsTest, FirstUpgradeConnectsAndLearnsTheHardwareNumber) {
   EXPECT_TRUE(ui.reports[0].identified);
   EXPECT_EQ(ui.reports[0].hardwareText, emulator::LinkOptions{}.hardwareText);
   EXPECT_EQ(ui.reports[0].softwareText, emulator::LinkOptions{}.softwareText);
-  std::filesystem::remove(rom);
 }
 
 // Each entry as the operator meets it, on a fresh run: what it asks, whether
@@ -281,15 +279,11 @@ TEST_F(OperationsTest, EachUpgradeEntryAsksConnectsChecksAndMarksAsItsRowSays) {
       EXPECT_EQ(rowUi.Has(rowUi.messages, std::string("TORVIX|") + kHardwareVersionError), refused);
       if (!refused) {
         ++uploads;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (receiver->CompletedUploads() < uploads && std::chrono::steady_clock::now() < deadline) {
-          std::this_thread::yield();
-        }
+        common::testing::WaitUntil([&] { return receiver->CompletedUploads() >= uploads; }, std::chrono::seconds(5));
         ASSERT_EQ(receiver->CompletedUploads(), uploads);
         const bool whole = row.asksWholeUpgrade && image.flag == 0;
         EXPECT_EQ(receiver->StoredSoftware().at(kMarkerInStream), whole ? kMarkerWhole : row.marker);
       }
-      std::filesystem::remove(rom);
     }
   }
 }
@@ -298,21 +292,17 @@ TEST_F(OperationsTest, StoppedReadShowsNothingAndWritesNothing) {
   emulator::LinkOptions options;
   options.downloadBlockSize = 64;  // paced at 19200 bit/s: about 40 ms a block
   Start(options, true);
-  const auto path = std::filesystem::temp_directory_path() / ("ops-text-" + std::to_string(::getpid()));
-  std::ofstream(path) << "kept\n";
+  const std::string path = folder / "text";
+  ASSERT_TRUE(common::testing::WriteFile(path, "kept\n"));
   PlainText text;
   auto progress = Progress();
   OperationContext context{values, ui, progress, "TORVIX"};
   cancel.store(true);
   std::string error;
-  EXPECT_EQ(ReadUserData(context, text, path.string(), error), OperationResult::kStopped);
+  EXPECT_EQ(ReadUserData(context, text, path, error), OperationResult::kStopped);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(text.image, Bytes(kDatabaseImageSize, 0));
-  std::ifstream in(path);
-  std::string kept;
-  std::getline(in, kept);
-  EXPECT_EQ(kept, "kept");
-  std::filesystem::remove(path);
+  EXPECT_EQ(common::testing::ReadFile(path), "kept\n");
 }
 
 TEST_F(OperationsTest, PortThatDoesNotOpen) {
@@ -321,8 +311,8 @@ TEST_F(OperationsTest, PortThatDoesNotOpen) {
   OperationContext context{values, ui, progress, "TORVIX"};
   PlainText text;
   std::string error;
-  const auto path = std::filesystem::temp_directory_path() / ("ops-none-" + std::to_string(::getpid()));
-  EXPECT_EQ(ReadUserData(context, text, path.string(), error), OperationResult::kPortNotOpened);
+  const std::string path = folder / "none";
+  EXPECT_EQ(ReadUserData(context, text, path, error), OperationResult::kPortNotOpened);
   EXPECT_TRUE(ui.Has(ui.messages, "ERROR|Open error"));
   EXPECT_TRUE(ui.Has(ui.messages, std::string("TORVIX|") + kFactoryDataNotValid));
   EXPECT_FALSE(std::filesystem::exists(path));

@@ -28,16 +28,15 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "common/build_version.h"
 #include "common/device_map.h"
 #include "common/pty.h"
+#include "common/testing/test_support.h"
+#include "emulator/token/served_token_session.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/app/device_dialog.h"
 #include "updater/app/updater_window.h"
@@ -65,14 +64,14 @@ Bytes Pattern(std::size_t size, unsigned seed) {
   return bytes;
 }
 
+// The files of the transfers as the byte vectors the worker uses.
 void WriteFile(const QString& path, const Bytes& bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  QVERIFY2(common::testing::WriteFile(path.toStdString(), std::string(bytes.begin(), bytes.end())), qPrintable(path));
 }
 
 Bytes ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = common::testing::ReadFile(path.toStdString());
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 // A software file: header, then `records` records of `length` payload bytes.
@@ -192,24 +191,14 @@ class Receiver {
  public:
   // Port 0: no variable; the line is found at DevicePath().
   Receiver(int port, emulator::TokenOptions options, bool paced = false)
-      : line_(emulator::Line::Options{"", paced}) {
-    if (port > 0) ::setenv(("COM" + std::to_string(port)).c_str(), line_.DevicePath().c_str(), 1);
-    receiver_ = std::make_unique<emulator::TokenReceiver>(line_, std::move(options));
-    thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
+      : served_(emulator::Line::Options{"", paced}, std::move(options)) {
+    if (port > 0) ::setenv(("COM" + std::to_string(port)).c_str(), served_.DevicePath().c_str(), 1);
   }
-  ~Receiver() { Finish(true); }
-  std::string DevicePath() const { return line_.DevicePath(); }
-  const emulator::TokenSession& Finish(bool stop = false) {
-    if (stop) receiver_->Stop();
-    if (thread_.joinable()) thread_.join();
-    return session_;
-  }
+  std::string DevicePath() const { return served_.DevicePath(); }
+  const emulator::TokenSession& Finish(bool stop = false) { return served_.Finish(stop); }
 
  private:
-  emulator::Line line_;
-  std::unique_ptr<emulator::TokenReceiver> receiver_;
-  std::thread thread_;
-  emulator::TokenSession session_;
+  emulator::ServedTokenSession served_;
 };
 
 // A line with nobody at the other end, at the device that COMn names.
@@ -282,33 +271,6 @@ bool ShowActive(UpdaterWindow& window) {
 
 QString StripAmpersand(QString text) { return text.remove(QLatin1Char('&')); }
 
-// A USB adapter under `root` (sys/ and dev/) as the kernel and udev show one
-// (FTDI, serial A1B2C3), its by-id name leading to `line`; returns that name.
-std::string PlugAdapter(const std::filesystem::path& root, const std::string& line) {
-  namespace fs = std::filesystem;
-  const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-2";
-  fs::create_directories(usb);
-  for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                                    {"product", "FT232R USB UART"}, {"serial", "A1B2C3"}}) {
-    std::ofstream(usb / name) << value << "\n";
-  }
-  const fs::path port = usb / "1-2:1.0/ttyUSB0";
-  const fs::path driver = root / "sys/bus/usb-serial/drivers/ftdi_sio";
-  fs::create_directories(driver);
-  fs::create_directories(port);
-  fs::create_directory_symlink(driver, port / "driver");
-  // The line is a pseudo-terminal: the kernel's name of it is what sysfs is asked about.
-  const std::string kernelName = fs::canonical(line).filename().string();
-  const fs::path tty = port / "tty" / kernelName;
-  fs::create_directories(tty);
-  fs::create_directory_symlink(port, tty / "device");
-  fs::create_directories(root / "sys/class/tty");
-  fs::create_directory_symlink(tty, root / "sys/class/tty" / kernelName);
-  const fs::path byId = root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-  fs::create_directories(byId.parent_path());
-  fs::create_symlink(line, byId);
-  return byId.string();
-}
 
 // Answers the next "Устройство…" dialog with `act` once it is open.
 void AnswerDeviceDialog(std::function<void(QDialog*)> act) {
@@ -810,7 +772,8 @@ void WindowTest::deviceChosenInTheWindowIsKeptAndOpened() {
   options.role = emulator::TokenRole::kServeSettings;
   options.image = Pattern(200000 + 512, 4);
   Receiver receiver(0, options);  // COM4 leads where the window says
-  const QString byId = QString::fromStdString(PlugAdapter(dir_->path().toStdString(), receiver.DevicePath()));
+  const QString byId =
+      QString::fromStdString(common::testing::PlugUsbAdapter(dir_->path().toStdString(), receiver.DevicePath()));
   const QString kernelName = QString::fromStdString(fs::canonical(receiver.DevicePath()).filename().string());
   const QString missing = QStringLiteral("/nowhere/ttyUSB7");
   WindowOptions windowOptions = TestOptions();

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/test_support.h"
 #include "updater/ops/window_rules.h"
 #include "updater/ops/window_texts.h"
 
@@ -186,12 +186,9 @@ class TestWorker {
 class WindowRulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("window_rules_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    std::ofstream(Path("s.wdb")) << "x";
-    std::ofstream(Path("u.wsw"), std::ios::binary) << "\x55\xAA\x01";
+    ASSERT_TRUE(dir_.Ok());
+    ASSERT_TRUE(common::testing::WriteFile(Path("s.wdb"), "x"));
+    ASSERT_TRUE(common::testing::WriteFile(Path("u.wsw"), "\x55\xAA\x01"));
     Reset();
   }
   // A fresh view and worker, no rules yet.
@@ -205,9 +202,8 @@ class WindowRulesTest : public ::testing::Test {
     view_->Close();
     worker_->Release();
     rules_.reset();
-    std::filesystem::remove_all(dir_);
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return dir_ / name; }
 
   WindowRules& Rules() {
     RulesOptions options;
@@ -230,7 +226,7 @@ class WindowRulesTest : public ::testing::Test {
     return view_->Pump([&] { return !rules_->WorkerRunning(); });
   }
 
-  std::filesystem::path dir_;
+  common::testing::TempFolder dir_{"window-rules-test"};
   std::unique_ptr<RecordingView> view_;
   std::unique_ptr<TestWorker> worker_;
   std::unique_ptr<WindowRules> rules_;

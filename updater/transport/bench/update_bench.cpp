@@ -4,14 +4,11 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "emulator/token/token_receiver.h"
+#include "common/testing/test_support.h"
+#include "emulator/token/served_token_session.h"
 #include "updater/transport/workers.h"
 
 namespace {
@@ -40,7 +37,8 @@ constexpr std::uint32_t kPayload = 4096 - 16;
 constexpr double kLineBitsPerByte = 10.0;  // 8N1
 constexpr double kLineRate = 115200.0;
 
-// A .wsw file of about 2 MiB in records of 4 KiB; returns the record count.
+// A .wsw file of about 2 MiB in records of 4 KiB; returns the record count
+// (0 when it could not be written).
 std::size_t MakeFile(const std::string& path) {
   Bytes file = {0x55, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   std::size_t records = 0;
@@ -54,38 +52,32 @@ std::size_t MakeFile(const std::string& path) {
   }
   file[10] = static_cast<std::uint8_t>(records >> 8);
   file[11] = static_cast<std::uint8_t>(records);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                              static_cast<std::streamsize>(file.size()));
-  return records;
+  return common::testing::WriteFile(path, std::string(file.begin(), file.end())) ? records : 0;
 }
 
 void BM_Update2MiB(benchmark::State& state) {
-  char dir[] = "/tmp/updater-bench-XXXXXX";
-  if (::mkdtemp(dir) == nullptr) {
-    state.SkipWithError("no temporary folder");
+  const common::testing::TempFolder dir("updater-bench");
+  const std::string path = dir / "bench.wsw";
+  const std::size_t records = dir.Ok() ? MakeFile(path) : 0;
+  if (records == 0) {
+    state.SkipWithError("cannot write the software file");
     return;
   }
-  const std::string path = std::string(dir) + "/bench.wsw";
-  const std::size_t records = MakeFile(path);
   // Bytes on the wire in both directions: file, announcements, tokens.
   const double wireBytes = static_cast<double>(kFileSize) + records * (14.0 + 4 * 5.0) + 6 * 5.0;
   double seconds = 0;
   for (auto _ : state) {
-    emulator::Line line(emulator::Line::Options{});
     emulator::TokenOptions options;
     options.role = emulator::TokenRole::kAcceptSoftware;
-    emulator::TokenReceiver receiver(line, options);
-    std::thread peer([&] { receiver.RunSession(); });
+    emulator::ServedTokenSession receiver(emulator::Line::Options{}, options);
     QuietHost host;
     updater::UpdaterPort port;
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = updater::UpdateSoftware(updater::Job{path, line.DevicePath(), 115200}, port, host);
+    const auto outcome = updater::UpdateSoftware(updater::Job{path, receiver.DevicePath(), 115200}, port, host);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    peer.join();
+    receiver.Finish();
     if (outcome != updater::Outcome::kSucceeded) state.SkipWithError("update failed");
   }
-  std::remove(path.c_str());
-  ::rmdir(dir);
   const double perRun = seconds / static_cast<double>(state.iterations());
   state.counters["records"] = static_cast<double>(records);
   state.counters["us_per_record"] = perRun / static_cast<double>(records) * 1e6;

@@ -1,11 +1,9 @@
 #include "updater/transport/file_checks.h"
+#include "common/testing/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace updater {
 namespace {
@@ -29,8 +27,8 @@ TEST(FileChecks, NameIsClassifiedBySubstringCaseSensitively) {
 }
 
 TEST(FileChecks, SignatureNeedsBothBytesInOrder) {
-  char folder[] = "/tmp/file_checks_XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const common::testing::TempFolder folder("file-checks");
+  ASSERT_TRUE(folder.Ok());
   const struct {
     std::string bytes;
     bool signed_;
@@ -43,14 +41,12 @@ TEST(FileChecks, SignatureNeedsBothBytesInOrder) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    const std::string path = std::string(folder) + "/f" + std::to_string(n++) + ".wsw";
-    std::ofstream(path, std::ios::binary) << c.bytes;
+    const std::string path = folder / ("f" + std::to_string(n++) + ".wsw");
+    ASSERT_TRUE(common::testing::WriteFile(path, c.bytes));
     EXPECT_EQ(HasSoftwareSignature(path), c.signed_) << n;
-    ::unlink(path.c_str());
   }
-  EXPECT_FALSE(HasSoftwareSignature(std::string(folder) + "/missing.wsw"));
-  EXPECT_FALSE(HasSoftwareSignature(folder));  // a folder is no file
-  ::rmdir(folder);
+  EXPECT_FALSE(HasSoftwareSignature(folder / "missing.wsw"));
+  EXPECT_FALSE(HasSoftwareSignature(folder.Path().string()));  // a folder is no file
 }
 
 }  // namespace

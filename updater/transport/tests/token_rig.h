@@ -10,14 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/pty.h"
+#include "common/testing/test_support.h"
+#include "emulator/token/served_token_session.h"
 #include "emulator/token/token_receiver.h"
 #include "updater/transport/tests/recording_host.h"
 #include "updater/transport/updater_port.h"
@@ -53,50 +51,36 @@ inline Bytes Pattern(std::size_t size, unsigned seed = 1) {
   return bytes;
 }
 
+// The files of the transfers as the byte vectors the workers use.
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(common::testing::WriteFile(path, std::string(bytes.begin(), bytes.end()))) << path;
 }
 
 inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = common::testing::ReadFile(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
+// A temporary folder that also lists what it holds.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "updater-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return folder_ / name; }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+      names.push_back(entry.path().filename());
+    }
     return names;
   }
 
  private:
-  std::string path_;
+  common::testing::TempFolder folder_{"updater-test"};
 };
 
 class Rig {
  public:
   Rig(Mode mode, emulator::TokenOptions options, PortTimings timings = FastTimings())
-      : host(mode), port(timings) {
-    if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
-    options.onItem = [this, also = std::move(options.onItem)](int item) {
-      if (item == stopAtItem.load()) Stop();
-      if (also) also(item);
-    };
-    receiver_ = std::make_unique<emulator::TokenReceiver>(line, std::move(options));
-    thread_ = std::thread([this] { session_ = receiver_->RunSession(); });
-  }
-  ~Rig() { Finish(/*stop=*/true); }
+      : host(mode), port(timings), served_(emulator::Line::Options{}, WithStops(std::move(options))) {}
 
   Job MakeJob(const std::string& file) const { return Job{file, pty.SlavePath(), kDefaultBaudRate}; }
 
@@ -112,21 +96,27 @@ class Rig {
 
   // Waits for the receiver's session to end (stopping it first when asked:
   // a receiver left waiting for a tool that gave up).
-  const emulator::TokenSession& Finish(bool stop = false) {
-    if (stop) receiver_->Stop();
-    if (thread_.joinable()) thread_.join();
-    return session_;
-  }
+  const emulator::TokenSession& Finish(bool stop = false) { return served_.Finish(stop); }
 
-  emulator::Line line{emulator::Line::Options{}};
-  common::PseudoTerminal& pty = line.Pty();
   RecordingHost host;
   UpdaterPort port;
 
  private:
-  std::unique_ptr<emulator::TokenReceiver> receiver_;
-  std::thread thread_;
-  emulator::TokenSession session_;
+  // A patient receiver that calls Stop() at `stopAtItem`.
+  emulator::TokenOptions WithStops(emulator::TokenOptions options) {
+    if (options.patience == emulator::TokenOptions{}.patience) options.patience = std::chrono::seconds(20);
+    options.onItem = [this, also = std::move(options.onItem)](int item) {
+      if (item == stopAtItem.load()) Stop();
+      if (also) also(item);
+    };
+    return options;
+  }
+
+  emulator::ServedTokenSession served_;  // after the host and port its session uses
+
+ public:
+  emulator::Line& line = served_.GetLine();
+  common::PseudoTerminal& pty = line.Pty();
 };
 
 }  // namespace updater::testing
