@@ -1,7 +1,6 @@
 #include "emulator/link/link_command.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -10,6 +9,7 @@
 
 #include "common/exit_codes.h"
 #include "emulator/core/line.h"
+#include "emulator/core/stop_signals.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/link_wire.h"
 #include "emulator/link/sample_database.h"
@@ -71,11 +71,7 @@ int Run(LinkSettings& s) {
     std::cerr << "receiver-emulator: " << line.Error() << "\n";
     return 1;
   }
-  struct sigaction action {};
-  action.sa_handler = OnLinkStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const StopSignals signals(OnLinkStopSignal);
 
   std::cout << "receiver-emulator: receiver on " << line.DevicePath() << " (" << line.Pty().SlavePath() << ")"
             << (s.paced ? ", paced" : "") << std::endl;

@@ -1,7 +1,6 @@
 #include "emulator/token/token_command.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "common/exit_codes.h"
+#include "emulator/core/stop_signals.h"
 #include "emulator/token/token_receiver.h"
 
 namespace emulator {
@@ -123,8 +123,7 @@ int Run(const Settings& s) {
   }
   TokenReceiver receiver(line, options);
   running.store(&receiver);
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  const StopSignals signals(OnStopSignal);
   std::printf("device: %s\n", line.DevicePath().c_str());
   std::fflush(stdout);
 
@@ -150,8 +149,6 @@ int Run(const Settings& s) {
   // Closing the line would throw away what the tool has not read yet (the
   // last completion token of a settings send): wait for it to let go.
   receiver.ReleaseLine(kLingerLimit);
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
   running.store(nullptr);
   return allCompleted ? 0 : 1;
 }
