@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/test_support.h"
 #include "torvix/database/database_image.h"
 
 namespace {
@@ -26,17 +27,8 @@ struct RunResult {
   std::string err;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using common::testing::ReadFile;
+using common::testing::WriteFile;
 
 // The smallest valid image: the magic and nothing else.
 std::string MagicOnlyImage() {
@@ -48,11 +40,9 @@ std::string MagicOnlyImage() {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/torvix-cli-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    dir_ = folder_.Path();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the program with `args`, its output and errors captured in files;
   // `wrapper` (a program and its arguments) runs it when given, `output`
@@ -92,6 +82,7 @@ class Cli : public ::testing::Test {
     return names;
   }
 
+  common::testing::TempFolder folder_{"torvix-cli-test"};
   fs::path dir_;
 };
 

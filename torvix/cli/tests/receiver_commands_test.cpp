@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "common/pty.h"
+#include "common/testing/test_support.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "emulator/link/served_receiver.h"
@@ -49,12 +50,7 @@ std::string Contents(std::FILE* file) {
   return text;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using common::testing::ReadFile;
 
 void WriteBytes(const fs::path& path, const void* data, std::size_t n) {
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(static_cast<const char*>(data),
@@ -90,15 +86,13 @@ std::string PrintedSample() {
 class ReceiverCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/torvix-rx-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    dir_ = folder_.Path();
     link_ = (dir_ / "receiver").string();
   }
   void TearDown() override {
     StopReceiver();
     line_.reset();
-    fs::remove_all(dir_);
   }
 
   void StartReceiver(emulator::LinkOptions options = {}) {
@@ -159,6 +153,7 @@ class ReceiverCommandsTest : public ::testing::Test {
     return exitCode;
   }
 
+  common::testing::TempFolder folder_{"torvix-rx-test"};
   fs::path dir_;
   std::string link_;
   std::FILE* input_ = nullptr;  // standard input of the runs; null: none
@@ -223,7 +218,7 @@ TEST_F(ReceiverCommandsTest, ReadUserDataPrintsTheReceiversDatabase) {
   StartReceiver();
   const fs::path text = dir_ / "factory_data.txt";
   EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitOk) << output_;
-  EXPECT_EQ(ReadText(text), PrintedSample());
+  EXPECT_EQ(ReadFile(text), PrintedSample());
   EXPECT_NE(output_.find("Downloading...   block 32/32   error 0"), std::string::npos) << output_;
   EXPECT_EQ(TemporaryFiles(), 0);
 }
@@ -235,7 +230,7 @@ TEST_F(ReceiverCommandsTest, FailedReadLeavesTheTextFileAsItWas) {
   const fs::path text = dir_ / "factory_data.txt";
   std::ofstream(text) << "earlier contents\n";
   EXPECT_EQ(Run({"read-user-data", text.string(), "--device", link_}), kExitFailed);
-  EXPECT_EQ(ReadText(text), "earlier contents\n");
+  EXPECT_EQ(ReadFile(text), "earlier contents\n");
   EXPECT_NE(errors_.find("Communication Eror !!!!"), std::string::npos) << errors_;
   EXPECT_NE(errors_.find("Factory data of the receiver is not valid."), std::string::npos);
   EXPECT_EQ(TemporaryFiles(), 0);
@@ -337,7 +332,7 @@ TEST_F(ReceiverCommandsTest, UpgradeInEachModeSendsItsMarker) {
   // Modes 1 to 3 connect first (each run is a new program), mode 4 does not.
   const auto codes = receiver_->CodesReceived();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_IDENTIFY), 3);
-  EXPECT_EQ(ReadText(rom).size(), image.size());
+  EXPECT_EQ(ReadFile(rom).size(), image.size());
 }
 
 TEST_F(ReceiverCommandsTest, WholeUpgradeQuestionNeedsYes) {
@@ -454,7 +449,7 @@ TEST_F(ReceiverCommandsTest, CheckRomCountsTheBlocksAsTheUploadSendsAndShowsThem
               kExitOk)
         << errors_;
     ASSERT_TRUE(Uploaded(++uploads));
-    std::istringstream lines(ReadText(trace));
+    std::istringstream lines(ReadFile(trace));
     int frames = 0;
     for (std::string line; std::getline(lines, line);) frames += line.find(" -> DATA ") != std::string::npos;
     EXPECT_EQ(frames, c.frames);
@@ -568,7 +563,7 @@ TEST_F(ReceiverCommandsTest, AClosedOrFullOutputStopsTheRunAndKeepsTheFile) {
     if (c.json) args.push_back("--json");
     EXPECT_EQ(Run(args, out), c.code) << errors_;
     EXPECT_NE(errors_.find(c.says), std::string::npos) << errors_;
-    EXPECT_EQ(ReadText(text), "earlier contents\n");
+    EXPECT_EQ(ReadFile(text), "earlier contents\n");
     EXPECT_EQ(TemporaryFiles(), 0);
   }
 }
@@ -619,8 +614,8 @@ TEST_F(ReceiverCommandsTest, ThreeReceiversAtOnceEachWithItsOwnFileRowAndEvents)
                  "--device", receivers.Device(2), "--json"}),
             kExitFailed)
       << errors_;
-  EXPECT_EQ(ReadText(dir_ / "data-rx1.txt"), PrintedSample());
-  EXPECT_EQ(ReadText(dir_ / "data-rx3.txt"), PrintedSample());
+  EXPECT_EQ(ReadFile(dir_ / "data-rx1.txt"), PrintedSample());
+  EXPECT_EQ(ReadFile(dir_ / "data-rx3.txt"), PrintedSample());
   EXPECT_FALSE(fs::exists(dir_ / "data-rx2.txt"));
   EXPECT_FALSE(fs::exists(text));
   // The human text: prefixed lines, no bar, then the table.
@@ -717,13 +712,13 @@ TEST_F(ReceiverCommandsTest, BackupFirstAndNoUpgradeWhenItFails) {
   EXPECT_FALSE(fs::exists(backup));
   auto codes = receiver_->CodesReceived();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), CODE_SOFTWARE), 0);
-  EXPECT_NE(ReadText(trace).find("-> READ_USER_DATA       12  00 20 00 00\n"), std::string::npos) << ReadText(trace);
+  EXPECT_NE(ReadFile(trace).find("-> READ_USER_DATA       12  00 20 00 00\n"), std::string::npos) << ReadFile(trace);
 
   EXPECT_EQ(Run(args), kExitOk) << errors_;
-  EXPECT_EQ(ReadText(backup), PrintedSample());
+  EXPECT_EQ(ReadFile(backup), PrintedSample());
   ASSERT_TRUE(Uploaded(1));
   EXPECT_EQ(receiver_->StoredSoftware()[0x1F0040], 0xFE);
-  const std::string traced = ReadText(trace);
+  const std::string traced = ReadFile(trace);
   std::istringstream lines(traced);
   std::map<std::string, int> seen;
   for (std::string line; std::getline(lines, line);) {
@@ -746,9 +741,9 @@ TEST_F(ReceiverCommandsTest, BackupFirstAndNoUpgradeWhenItFails) {
 
 // check-rom says what an upgrade would do with each image, and exits as it would refuse.
 TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
-  char pattern[] = "/tmp/torvix-check-rom-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const common::testing::TempFolder folder("torvix-check-rom");
+  ASSERT_TRUE(folder.Ok());
+  const fs::path& dir = folder.Path();
   struct Case {
     const char* name;
     Bytes image;
@@ -797,7 +792,6 @@ TEST(CheckRom, SaysWhatEachModeDoesAndExitsAsTheUpgradeWould) {
       EXPECT_NE(err.find("\ntorvix-cli: " + (dir / c.name).string() + ": " + why), std::string::npos) << err;
     }
   }
-  fs::remove_all(dir);
 }
 
 TEST(ConsoleUi, ErrorsGoToStandardErrorAndARepeatedPortErrorIsShownOnceWithItsCount) {

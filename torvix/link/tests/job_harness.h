@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/test_support.h"
 #include "emulator/core/line.h"
 #include "emulator/link/receiver.h"
 #include "torvix/link/link_frame.h"
@@ -152,9 +153,7 @@ class JobBench {
   bool AcceptReadRequest() {
     if (!TakeCommand()) return false;
     SendCode(CODE_ACK);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (Pty().SlaveBaud() != kDownloadBaud && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    return Pty().SlaveBaud() == kDownloadBaud;
+    return common::testing::WaitUntil([this] { return Pty().SlaveBaud() == kDownloadBaud; }, std::chrono::seconds(3));
   }
 
   // Runs `proc` on a worker thread and waits until it has ended.

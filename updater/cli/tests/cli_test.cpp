@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "common/pty.h"
+#include "common/testing/test_support.h"
 
 extern char** environ;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
 
 Bytes Pattern(std::size_t size, unsigned seed) {
   Bytes bytes(size);
@@ -120,24 +120,15 @@ class Process {
   pid_t pid_ = -1;
 };
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using common::testing::WaitUntil;
 
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "updater-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(folder_.Ok());
+    dir_ = folder_.Path().string();
     std::filesystem::create_directory(dir_ + "/out");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Starts the emulator for `sessions` sessions and waits for its device link.
   std::unique_ptr<Process> StartEmulator(std::vector<std::string> extra, int sessions = 1) {
@@ -145,7 +136,7 @@ class CliTest : public ::testing::Test {
                                      std::to_string(sessions), "--store", dir_ + "/out", "--patience", "20000"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto emulator = std::make_unique<Process>(args, dir_ + "/emulator.log");
-    EXPECT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(Tty()); })) << ReadText(dir_ + "/emulator.log");
+    EXPECT_TRUE(WaitUntil([&] { return std::filesystem::is_symlink(Tty()); })) << ReadText(dir_ + "/emulator.log");
     return emulator;
   }
   int RunCli(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& output = "") {
@@ -159,6 +150,7 @@ class CliTest : public ::testing::Test {
   std::string Errors() const { return dir_ + "/cli.err"; }
   bool OutputHas(const std::string& text) const { return ReadText(Output()).find(text) != std::string::npos; }
 
+  common::testing::TempFolder folder_{"updater-cli"};
   std::string dir_;
 };
 
@@ -262,7 +254,7 @@ TEST_F(CliTest, TerminationHangUpAndAClosedPipeStopASendWithoutAsking) {
       args.insert(args.begin(), {"/bin/bash", "-c", R"("$@" | head -n 3; exit "${PIPESTATUS[0]}")", "pipe"});
     }
     Process cli(args, Output());
-    ASSERT_TRUE(WaitFor([&] { return OutputHas("Передача настроек..."); })) << ReadText(Output());
+    ASSERT_TRUE(WaitUntil([&] { return OutputHas("Передача настроек..."); })) << ReadText(Output());
     if (way != SIGPIPE) cli.Signal(way);
     EXPECT_EQ(cli.Wait(), 130);
     EXPECT_EQ(emulator->Wait(), 1);
@@ -346,7 +338,7 @@ TEST_F(CliTest, CtrlCAsksOnATerminalAndStopsAWaitingUpdateEitherWay) {
     auto emulator = StartEmulator({"--role", "update", "--fault", "silent"});
     Process cli({UPDATER_CLI, "update", File("u.wsw"), "--device", Tty()}, Output(), {}, Errors(),
                 terminal ? input.SlavePath() : "/dev/null");
-    ASSERT_TRUE(WaitFor([&] { return OutputHas("Подключение.."); }));
+    ASSERT_TRUE(WaitUntil([&] { return OutputHas("Подключение.."); }));
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(), 130);
     const std::string output = ReadText(Output());
@@ -368,7 +360,7 @@ TEST_F(CliTest, CtrlCDuringTheRecordsEndsCleanlyAndTheReceiverTakesTheNextUpdate
   WriteFile(File("small.wsw"), small);
   auto emulator = StartEmulator({"--role", "update", "--paced"}, 2);
   Process cli({UPDATER_CLI, "update", File("big.wsw"), "--device", Tty()}, Output());
-  ASSERT_TRUE(WaitFor([&] { return OutputHas(" Получение... "); })) << ReadText(Output());
+  ASSERT_TRUE(WaitUntil([&] { return OutputHas(" Получение... "); })) << ReadText(Output());
   cli.Signal(SIGINT);  // no terminal to answer on: a stop at once
   EXPECT_EQ(cli.Wait(), 130);
   EXPECT_TRUE(OutputHas("Подождите ............."));
@@ -393,7 +385,7 @@ TEST_F(CliTest, ThreeReceiversAtOnceEachWithItsOwnFileRowEventsAndTrace) {
                                          "--sessions", "1", "--image", File("image.bin"), "--patience", "20000"};
     if (i == 2) emulator.insert(emulator.end(), {"--fault", "bad-crc", "--fault-block", "100"});
     emulators.push_back(std::make_unique<Process>(emulator, File("emulator" + std::to_string(i) + ".log")));
-    ASSERT_TRUE(WaitFor([&] { return std::filesystem::is_symlink(link); }));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::is_symlink(link); }));
     args.insert(args.end(), {"--device", link});
   }
   EXPECT_EQ(RunCli(args), 1) << ReadText(Errors());
