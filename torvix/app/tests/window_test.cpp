@@ -27,6 +27,7 @@
 #include "common/testing/test_support.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "emulator/link/tests/sample_database_text.h"
 #include "emulator/link/served_receiver.h"
 #include "torvix/app/main_dialog.h"
 #include "torvix/app/port_store.h"
@@ -78,14 +79,8 @@ std::string RomImage(std::string_view magic, std::uint8_t hardwareCode, std::uin
 // The flag byte's place in the software stream the receiver stored.
 constexpr std::size_t kMarkerInStream = kSoftwareSizePrefix + kUpgradeFlagOffset - kRomImageHeaderSize;
 
-std::string PrintedSample() {
-  DatabaseImage image;
-  const Bytes sample = emulator::SampleDatabaseImage();
-  std::copy(sample.begin(), sample.end(), image.Data());
-  std::ostringstream text;
-  EXPECT_EQ(WriteFactoryText(text, image), 0);
-  return text.str();
-}
+// What a complete download of the emulator's database prints.
+const std::string& PrintedSample() { return emulator::testing::kSampleDatabaseText; }
 
 QString StatusOf(QWidget* progress) { return progress->findChild<QLabel*>(QStringLiteral("status"))->text(); }
 

@@ -24,6 +24,7 @@
 #include "common/testing/test_support.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
+#include "emulator/link/tests/sample_database_text.h"
 #include "emulator/link/served_receiver.h"
 #include "torvix/database/database_image.h"
 #include "torvix/database/factory_text_reader.h"
@@ -74,14 +75,8 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
   return lines;
 }
 
-std::string PrintedSample() {
-  DatabaseImage image;
-  const Bytes sample = emulator::SampleDatabaseImage();
-  std::copy(sample.begin(), sample.end(), image.Data());
-  std::ostringstream text;
-  EXPECT_EQ(WriteFactoryText(text, image), 0);
-  return text.str();
-}
+// What a complete download of the emulator's database prints.
+const std::string& PrintedSample() { return emulator::testing::kSampleDatabaseText; }
 
 class ReceiverCommandsTest : public ::testing::Test {
  protected:
