@@ -1,9 +1,12 @@
 #include "updater/cli/check_file.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
+#include "common/cli/output.h"
 #include "common/exit_codes.h"
+#include "updater/cli/program_name.h"
 #include "updater/transport/file_checks.h"
 #include "updater/transport/file_io.h"
 #include "updater/transport/packets.h"
@@ -11,6 +14,11 @@
 
 namespace updater::cli {
 namespace {
+
+// A line updater-cli adds of its own, after the system's texts.
+void Say(std::FILE* err, const std::string& text) {
+  std::fprintf(err, "%s\n", common::cli::OwnLine(kProgramName, text).c_str());
+}
 
 constexpr unsigned kBitsPerByte = 10;          // 8N1
 constexpr std::uint32_t kUpdateBaud = 115200;  // the update's only rate
@@ -78,7 +86,7 @@ int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file
   std::string report = "software file:   " + path + "\nsize:            " + std::to_string(file.size()) + " bytes\n";
   if (!HasSignature(file)) {
     std::fputs(report.c_str(), out);
-    std::fprintf(err, "updater-cli: %s\n", NoSignature(path).c_str());
+    Say(err, NoSignature(path));
     return common::kExitRefused;
   }
   const std::uint16_t counted = GetBe16(file.data() + kWswRecordCountOffset);
@@ -101,7 +109,7 @@ int CheckSoftware(const std::string& path, const std::vector<std::uint8_t>& file
   report += text;
   std::fputs(report.c_str(), out);
   if (!walk.problem.empty()) {
-    std::fprintf(err, "updater-cli: %s\n", WouldFail(path, walk.problem).c_str());
+    Say(err, WouldFail(path, walk.problem));
     return common::kExitRefused;
   }
   return common::kExitOk;
@@ -125,14 +133,12 @@ int CheckSettings(const std::string& path, const std::vector<std::uint8_t>& file
   report += text;
   std::fputs(report.c_str(), out);
   if (size < kSmallestSettingsFile || blocks > kMaxSettingsBlocks) {
-    std::fprintf(err, "updater-cli: %s: %llu bytes; a settings file has %u to %llu\n", path.c_str(),
-                 static_cast<unsigned long long>(size), kSmallestSettingsFile,
-                 static_cast<unsigned long long>(std::uint64_t{kMaxSettingsBlocks} * kBlockSize));
+    Say(err, path + ": " + std::to_string(size) + " bytes; a settings file has " + std::to_string(kSmallestSettingsFile) +
+                 " to " + std::to_string(std::uint64_t{kMaxSettingsBlocks} * kBlockSize));
     return common::kExitRefused;
   }
   if (file.size() >= 2 && file[0] == kWswMagic0 && file[1] == kWswMagic1) {
-    std::fprintf(err, "updater-cli: Не тот Файл! %s: begins with 55 AA, as a software file does (send takes it only "
-                      "with --force)\n", path.c_str());
+    Say(err, "Не тот Файл! " + path + ": begins with 55 AA, as a software file does (send takes it only with --force)");
     return common::kExitRefused;
   }
   return common::kExitOk;
@@ -170,13 +176,13 @@ std::optional<Refusal> SoftwareFileRefusal(const std::string& path) {
 int CheckFile(const std::string& path, std::uint32_t baud, std::FILE* out, std::FILE* err) {
   const FileKind kind = ClassifyFileName(path);
   if (kind == FileKind::kNone) {
-    std::fprintf(err, "updater-cli: Не тот Файл! %s: the name contains neither .wsw nor .wdb (.WDB)\n", path.c_str());
+    Say(err, "Не тот Файл! " + path + ": the name contains neither .wsw nor .wdb (.WDB)");
     return common::kExitRefused;
   }
   std::vector<std::uint8_t> bytes;
   std::string error;
   if (!ReadWhole(path, bytes, error)) {
-    std::fprintf(err, "updater-cli: %s\n", error.c_str());
+    Say(err, error);
     return common::kExitFile;
   }
   return kind == FileKind::kSoftware ? CheckSoftware(path, bytes, out, err) : CheckSettings(path, bytes, baud, out, err);

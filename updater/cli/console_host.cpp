@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/cli/output.h"
+#include "updater/cli/program_name.h"
+
 namespace updater::cli {
 namespace {
 constexpr int kBarWidth = 40;
@@ -165,9 +168,9 @@ void ConsoleHost::PrintReasonLocked(const std::string& reason) {
   FlushLocked();
   std::string lines = reason;
   for (std::size_t at = lines.find('\n'); at != std::string::npos; at = lines.find('\n', at + 1)) {
-    lines.insert(at + 1, presentation_.prefix + "updater-cli: ");
+    lines.insert(at + 1, presentation_.prefix + kProgramName + ": ");
   }
-  std::fprintf(err_, "%supdater-cli: %s\n", presentation_.prefix.c_str(), lines.c_str());
+  std::fprintf(err_, "%s%s\n", presentation_.prefix.c_str(), common::cli::OwnLine(kProgramName, lines).c_str());
   std::fflush(err_);
   DrawBarLocked();
 }

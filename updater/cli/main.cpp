@@ -32,6 +32,7 @@
 #include "common/serial_line.h"
 #include "common/serial_ports.h"
 #include "updater/cli/check_file.h"
+#include "updater/cli/program_name.h"
 #include "updater/cli/run_jobs.h"
 #include "updater/transport/file_checks.h"
 #include "updater/transport/updater_port.h"
@@ -41,7 +42,7 @@ namespace {
 using updater::Mode;
 
 constexpr int kComPortsOffered = 4;  // COM1 to COM4, as the window offers them
-constexpr const char* kProgram = "updater-cli";
+constexpr const char* kProgram = updater::cli::kProgramName;
 
 // --port: "COM1" to "COM4" (any case) or 1 to 4, kept as "COMn".
 std::string ComPortOption(std::string& value) {
@@ -168,7 +169,8 @@ int main(int argc, char** argv) {
   // The window refuses such a file when it is chosen; here --force takes it
   // for the odd file that is right all the same.
   if (const std::string problem = FileProblem(mode, file); !force && !problem.empty()) {
-    std::fprintf(stderr, "updater-cli: Не тот Файл! %s (--force takes it all the same)\n", problem.c_str());
+    std::fprintf(stderr, "%s\n",
+                 common::cli::OwnLine(kProgram, "Не тот Файл! " + problem + " (--force takes it all the same)").c_str());
     return common::kExitRefused;
   }
   // A software file that check would refuse (cut short, a record too long)

@@ -8,12 +8,13 @@
 #include "common/exit_codes.h"
 #include "common/trace_file.h"
 #include "updater/cli/console_host.h"
+#include "updater/cli/program_name.h"
 #include "updater/transport/stop_question.h"
 
 namespace updater::cli {
 namespace {
 
-constexpr const char* kProgram = "updater-cli";
+constexpr const char* kProgram = kProgramName;
 constexpr const char* kWaitLine = "Подождите .............";  // the stop answered yes, as the window says it
 
 bool IsYes(const std::string& answer) {
