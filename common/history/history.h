@@ -1,0 +1,157 @@
+// The service history: one row per operation on a receiver, by either
+// program and either front end, in an SQLite file that every process of the
+// station shares.  A row is written when the operation starts and completed
+// when it ends; a row left open by a process that died reads as
+// "interrupted".  Nothing is ever deleted.
+//
+// The history never fails or slows an operation: every call here returns
+// normally whatever the file does (read-only folder, full disk, a lock held
+// beyond the busy timeout, a corrupt file), and the first failure of a run is
+// said once through the Warning callback; after it the recorder goes on
+// without a database.
+//
+// No Qt.  A Recorder and its Entries may be used from any thread (an entry
+// from one thread at a time); each call blocks at most for the busy timeout.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace history {
+
+// The outcomes of an operation, as the `result` column spells them.
+inline constexpr std::string_view kOk = "ok";
+inline constexpr std::string_view kFailed = "failed";
+inline constexpr std::string_view kRefused = "refused";
+inline constexpr std::string_view kDeclined = "declined";
+inline constexpr std::string_view kStopped = "stopped";
+inline constexpr std::string_view kInterrupted = "interrupted";
+
+// One row; the member names are the columns and the keys of the JSON output.
+// Absent values are NULL in the file and null in JSON.
+struct Row {
+  std::int64_t id = 0;
+  std::string started;  // UTC, ISO 8601 with milliseconds: 2026-12-10T13:25:40.123Z
+  std::optional<std::string> ended;
+  std::optional<std::int64_t> duration_ms;
+  std::string program;  // torvix, torvix-cli, updater, updater-cli
+  std::string version;
+  std::string operation;  // connect, upgrade, write-factory-data, read-user-data, send-settings, receive-settings, update-software
+  std::optional<std::string> mode;  // the upgrade's mode
+  std::optional<std::string> port;  // COMn
+  std::optional<std::string> device;
+  std::optional<std::string> adapter;  // by-id name and serial number of a USB adapter
+  std::optional<std::string> hardware;
+  std::optional<std::string> software;
+  std::optional<std::string> file;  // absolute path
+  std::optional<std::int64_t> file_size;
+  std::optional<std::string> file_sha256;
+  std::optional<std::string> result;  // one of the k... above; null while the operation runs
+  std::optional<int> exit_code;
+  std::optional<std::string> message;
+  std::string operator_name;  // column and key "operator"
+  std::string station;
+  std::optional<std::string> unit;
+};
+
+// Where the history lives for a run: off, or a file.
+struct Location {
+  bool enabled = true;
+  std::string path;
+};
+
+// The file a run uses: `--no-history` (noHistory) or RT_HISTORY=off turns it
+// off; `--history PATH` (flagPath), else RT_HISTORY=PATH, else
+// $XDG_STATE_HOME/KALMER/history.sqlite, else
+// ~/.local/state/KALMER/history.sqlite.  `getenv` is injectable for tests.
+Location ResolveLocation(std::optional<std::string> flagPath, bool noHistory,
+                         const std::function<const char*(const char*)>& getenv);
+
+using Warning = std::function<void(const std::string& line)>;
+
+// What an operation knows when it starts.
+struct Start {
+  std::string program;
+  std::string version;
+  std::string operation;
+  std::optional<std::string> mode;
+  std::optional<std::string> port;
+  std::optional<std::string> device;  // the adapter is looked up from it (sysfs)
+  std::optional<std::string> file;    // made absolute; size and SHA-256 are read when the row is written
+  std::optional<std::string> unit;
+};
+
+class Recorder;
+
+// One operation's row.  Finish() completes it once; an entry destroyed
+// without Finish() leaves its row open, as a process that died would.
+class Entry {
+ public:
+  Entry() = default;
+  Entry(Entry&&) noexcept;
+  Entry& operator=(Entry&&) noexcept;
+  ~Entry();
+
+  // What the operation learned on the way (written with Finish).
+  void SetVersions(std::string hardware, std::string software);
+  // A file known only later (a download's output): hashed at Finish.
+  void SetFile(std::string path);
+  void Finish(std::string_view result, int exitCode, std::string message = {});
+
+ private:
+  friend class Recorder;
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+class Recorder {
+ public:
+  // Opens lazily; a disabled location records nothing and never warns.
+  Recorder(Location location, Warning warning);
+  ~Recorder();
+  Entry Begin(const Start& start);
+  // Called after each Finish that reached the file, on the finishing
+  // thread (the shared-database uploader's cue); must not block.
+  void OnFinished(std::function<void(const std::string& path)> callback);
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+// Reading.
+struct Filter {
+  std::optional<std::string> since;  // a date or an ISO 8601 time, UTC; rows started at or after it
+  std::optional<std::string> until;  // rows started before the end of that date / at or before that time
+  std::optional<std::string> unit;
+  std::optional<std::string> result;
+  std::optional<std::string> operation;
+  std::optional<std::string> port;
+  int limit = 50;
+};
+
+// "" or the message for a wrong filter value (exit 2).
+std::string CheckFilter(const Filter& filter);
+
+struct QueryResult {
+  bool ok = true;
+  std::string message;  // why the file could not be read (exit 10)
+  std::vector<Row> rows;  // newest first
+};
+// Marks the rows of dead processes interrupted first (when the file is
+// writable).  Blocks at most for the busy timeout.
+QueryResult Query(const std::string& path, const Filter& filter);
+
+// Outputs: a table for a person (one line per row), RFC 4180 CSV with a
+// header line, a JSON array of objects with the keys of Row.
+std::string FormatTable(const std::vector<Row>& rows);
+std::string FormatCsv(const std::vector<Row>& rows);
+std::string FormatJson(const std::vector<Row>& rows);
+
+}  // namespace history
