@@ -344,8 +344,6 @@ struct ChannelDocument::State {
     ~Recorder() {
       if (!committed_) command_.Undo(state_.list);
     }
-    ChannelList& list() { return state_.list; }
-
     void Record(Op op) {
       Apply(state_.list, op, true);
       command_.ops.push_back(std::move(op));
@@ -367,13 +365,16 @@ struct ChannelDocument::State {
       }
       if (!e.removed.empty()) Record(std::move(e));
     }
-    // After satellites were reordered or removed.
+    // After satellites were reordered: their transponders follow them.
     void RegroupTransponders() {
-      ChannelList regrouped = state_.list;
-      regrouped.RegroupTransponders();
-      Reorder(regrouped.transponders());
+      std::unordered_map<ItemId, std::size_t> order;
+      for (std::size_t i = 0; i < state_.list.satellites().size(); ++i) order.emplace(state_.list.satellites()[i].id, i);
+      std::vector<Transponder> regrouped = state_.list.transponders();
+      std::stable_sort(regrouped.begin(), regrouped.end(), [&](const Transponder& a, const Transponder& b) {
+        return order.at(a.satellite) < order.at(b.satellite);
+      });
+      Reorder(regrouped);
     }
-    bool empty() const { return command_.ops.empty(); }
 
     EditResult Commit(std::string description) {
       committed_ = true;
