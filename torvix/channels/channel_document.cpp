@@ -370,9 +370,12 @@ struct ChannelDocument::State {
       std::unordered_map<ItemId, std::size_t> order;
       for (std::size_t i = 0; i < state_.list.satellites().size(); ++i) order.emplace(state_.list.satellites()[i].id, i);
       std::vector<Transponder> regrouped = state_.list.transponders();
-      std::stable_sort(regrouped.begin(), regrouped.end(), [&](const Transponder& a, const Transponder& b) {
-        return order.at(a.satellite) < order.at(b.satellite);
-      });
+      const auto rank = [&](const Transponder& t) {
+        const auto it = order.find(t.satellite);
+        return it == order.end() ? order.size() : it->second;
+      };
+      std::stable_sort(regrouped.begin(), regrouped.end(),
+                       [&](const Transponder& a, const Transponder& b) { return rank(a) < rank(b); });
       Reorder(regrouped);
     }
 
