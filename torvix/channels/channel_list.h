@@ -13,7 +13,9 @@
 // which the text lists them and in which a compiled image stores them
 // (satellite by satellite).
 //
-// Plain values, no threads, no blocking; no Qt.  A list is copyable.
+// Plain values, no threads, no blocking; no Qt.  A list is copyable.  The
+// look-ups by id keep an index that they rebuild when a table changed, so
+// even a const list is used by one thread at a time (a copy per thread).
 #pragma once
 
 #include <algorithm>
