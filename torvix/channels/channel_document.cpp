@@ -298,7 +298,8 @@ template <typename T>
 std::vector<T> Rearranged(const std::vector<T>& items, const MoveRange& range, const std::vector<int>& order) {
   std::vector<T> out = items;
   for (int i = 0; i < range.count; ++i) {
-    out[static_cast<std::size_t>(range.first + i)] = items[static_cast<std::size_t>(range.first + order[static_cast<std::size_t>(i)])];
+    const int from = range.first + order[static_cast<std::size_t>(i)];
+    out[static_cast<std::size_t>(range.first + i)] = items[static_cast<std::size_t>(from)];
   }
   return out;
 }
@@ -368,7 +369,8 @@ struct ChannelDocument::State {
     // After satellites were reordered: their transponders follow them.
     void RegroupTransponders() {
       std::unordered_map<ItemId, std::size_t> order;
-      for (std::size_t i = 0; i < state_.list.satellites().size(); ++i) order.emplace(state_.list.satellites()[i].id, i);
+      const auto& satellites = state_.list.satellites();
+      for (std::size_t i = 0; i < satellites.size(); ++i) order.emplace(satellites[i].id, i);
       std::vector<Transponder> regrouped = state_.list.transponders();
       const auto rank = [&](const Transponder& t) {
         const auto it = order.find(t.satellite);
@@ -477,7 +479,8 @@ EditResult ChannelDocument::Insert(Table table, int position, ItemId parent, Ite
     case Table::kTransponders: {
       if (list.FindSatellite(parent) == nullptr) return Refused("A transponder belongs to a satellite of the list.");
       const auto& all = list.transponders();
-      const auto first = std::find_if(all.begin(), all.end(), [&](const Transponder& t) { return t.satellite == parent; });
+      const auto first =
+          std::find_if(all.begin(), all.end(), [&](const Transponder& t) { return t.satellite == parent; });
       const int start = first == all.end() ? 0 : static_cast<int>(first - all.begin());
       int count = 0;
       for (auto it = first; it != all.end() && it->satellite == parent; ++it) ++count;
