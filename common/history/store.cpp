@@ -243,24 +243,34 @@ Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds bu
     struct stat file {};
     ::stat(path.c_str(), &file);
 
-    auto version = connection.QueryInt("PRAGMA user_version", status);
-    if (status.Ok()) {
-      opened.version = static_cast<int>(*version);
-      if (opened.version > kSchemaVersion) {
-        // A newer program's file: read it, never change it.
-        opened.readOnly = true;
-        if (mode == OpenMode::kCreate) {
-          status = connection.Open(path, Connection::Mode::kReadOnly, busyTimeout);
-          if (!status.Ok()) return fail(status);
+    // Processes making a new file at the same time meet here: switching the
+    // journal takes the whole file, and a rollback journal's lock conflicts
+    // are reported at once rather than waited for.  Again until the timeout.
+    const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
+    bool newer = false;
+    for (;;) {
+      auto version = connection.QueryInt("PRAGMA user_version", status);
+      if (status.Ok()) {
+        opened.version = static_cast<int>(*version);
+        newer = opened.version > kSchemaVersion;
+        if (!newer && !opened.readOnly) {
+          // Persistent in the file; concurrent writers need it from the start.
+          status = connection.Exec("PRAGMA journal_mode = WAL");
+          if (status.Ok()) status = connection.Exec("PRAGMA synchronous = NORMAL");
+          if (status.Ok() && opened.version < kSchemaVersion) status = Migrate(connection, busyTimeout, opened.version);
         }
-        return opened;
       }
-      if (!opened.readOnly) {
-        // Persistent in the file; concurrent writers need it from the start.
-        status = connection.Exec("PRAGMA journal_mode = WAL");
-        if (status.Ok()) status = connection.Exec("PRAGMA synchronous = NORMAL");
-        if (status.Ok() && opened.version < kSchemaVersion) status = Migrate(connection, busyTimeout, opened.version);
+      if (!status.Busy() || std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (status.Ok() && newer) {
+      // A newer program's file: read it, never change it.
+      opened.readOnly = true;
+      if (mode == OpenMode::kCreate) {
+        status = connection.Open(path, Connection::Mode::kReadOnly, busyTimeout);
+        if (!status.Ok()) return fail(status);
       }
+      return opened;
     }
     if (status.Ok()) return opened;
     if (!status.Corrupt() || mode != OpenMode::kCreate || attempt > 0) return fail(status);

@@ -180,7 +180,10 @@ TEST(HistoryRecorder, EightWriterProcessesLoseAndDuplicateNothing) {
     if (child == 0) {
       bool warned = false;
       {
-        history::Recorder recorder({true, path}, [&](const std::string&) { warned = true; });
+        history::Recorder recorder({true, path}, [&](const std::string& line) {
+          warned = true;
+          std::fprintf(stderr, "%s\n", line.c_str());
+        });
         for (int i = 0; i < kRows; ++i) {
           history::Entry entry = recorder.Begin(Started("connect", std::to_string(w) + "-" + std::to_string(i)));
           entry.Finish(history::kOk, 0);
