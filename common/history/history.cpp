@@ -133,6 +133,7 @@ struct Store {
 
   std::mutex mutex;
   Connection connection;
+  std::uint64_t inode = 0;  // of the file open
   bool failed = false;  // nothing more is recorded
   bool warned = false;  // the run's one line has been said
   std::function<void(const std::string&)> onFinished;
@@ -162,8 +163,17 @@ struct Store {
       Fail("written by a newer program (schema " + std::to_string(opened.version) + "), opened read-only");
       return false;
     }
+    inode = opened.inode;
     if (!opened.setAside.empty()) Warn("damaged, set aside as " + opened.setAside + "; a new file started");
     return true;
+  }
+  // Under `mutex`: after a write found the open file damaged inside, moves
+  // it aside and opens a new one; false when that did not work.
+  bool Renew() {
+    connection.Close();
+    const std::string aside = store::SetAsideDamaged(location.path, inode);
+    if (!aside.empty()) Warn("damaged, set aside as " + aside + "; a new file started");
+    return Ready();
   }
 };
 
@@ -310,7 +320,7 @@ Entry Recorder::Begin(const Start& start) {
 
   std::lock_guard lock(store.mutex);
   if (!store.Ready()) return entry;
-  const Status status = store::Write(store.connection, store.options.busyTimeout, [&]() -> Status {
+  const auto insertRow = [&]() -> Status {
     Status s;
     // The rows of processes that died are closed on the way.
     const std::set<std::int64_t> dead = store::DeadRows(store.connection, store.self, s);
@@ -343,7 +353,9 @@ Entry Recorder::Begin(const Start& start) {
     s = insert.Run();
     if (s.Ok()) state->id = store.connection.LastInsertId();
     return s;
-  });
+  };
+  Status status = store::Write(store.connection, store.options.busyTimeout, insertRow);
+  if (status.Corrupt() && store.Renew()) status = store::Write(store.connection, store.options.busyTimeout, insertRow);
   if (!status.Ok()) {
     store.Fail(store::Reason(status, store.options.busyTimeout));
     return entry;

@@ -194,6 +194,11 @@ std::string Reason(const Status& status, std::chrono::milliseconds busyTimeout) 
   return status.message;
 }
 
+std::string SetAsideDamaged(const std::string& path, std::uint64_t inode) {
+  bool replacedByOther = false;
+  return SetAside(path, static_cast<ino_t>(inode), replacedByOther);
+}
+
 Status Write(Connection& connection, std::chrono::milliseconds busyTimeout, const std::function<Status()>& body) {
   const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
   for (;;) {
@@ -242,6 +247,7 @@ Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds bu
     if (!status.Ok()) return fail(status);
     struct stat file {};
     ::stat(path.c_str(), &file);
+    opened.inode = file.st_ino;
 
     // Processes making a new file at the same time meet here: switching the
     // journal takes the whole file, and a rollback journal's lock conflicts

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <map>
 #include <set>
 
@@ -209,6 +211,30 @@ TEST(HistoryRecorder, EightWriterProcessesLoseAndDuplicateNothing) {
   }
 }
 
+TEST(HistoryRecorder, ThreadsShareOneRecorder) {
+  TempFolder folder;
+  const std::string path = folder / "history.sqlite";
+  std::atomic<int> warnings{0}, finished{0};
+  {
+    history::Recorder recorder({true, path}, [&](const std::string&) { ++warnings; });
+    recorder.OnFinished([&](const std::string&) { ++finished; });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 20; ++i) {
+          history::Entry entry = recorder.Begin(Started("connect", std::to_string(t)));
+          entry.SetVersions("HW", "SW");
+          entry.Finish(history::kOk, 0);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  EXPECT_EQ(warnings, 0);
+  EXPECT_EQ(finished, 80);
+  EXPECT_EQ(All(path).size(), 80u);
+}
+
 TEST(HistoryRecorder, RowOfAKilledWriterReadsInterrupted) {
   TempFolder folder;
   const std::string path = folder / "history.sqlite";
@@ -286,6 +312,16 @@ TEST(HistoryRecorder, UnusableFileWarnsOnceAndOperationsGoOn) {
        [](TempFolder& f) {
          WriteFile(f / "history.sqlite", std::string(8192, 'z'));
          return f / "history.sqlite";
+       },
+       "set aside as", true},
+      {"damaged inside",
+       [](TempFolder& f) {
+         const std::string path = f / "history.sqlite";
+         history::Recorder({true, path}, {}).Begin(Started("connect", "first")).Finish(history::kOk, 0);
+         std::string bytes = ReadFile(path);
+         std::fill(bytes.begin() + 4096, bytes.end(), 'z');  // all but the first page
+         WriteFile(path, bytes);
+         return path;
        },
        "set aside as", true},
   };
