@@ -184,6 +184,7 @@ struct Recorder::State {
 struct Entry::State {
   std::shared_ptr<Store> store;
   std::int64_t id = 0;
+  std::string uuid;  // with the id: the row is this entry's even after the file was renewed
   std::chrono::steady_clock::time_point begun;
   std::optional<std::string> hardware, software, file;
   bool finished = false;
@@ -245,6 +246,7 @@ void Entry::Finish(std::string_view result, int exitCode, std::string message) {
 
   Store& store = *state_->store;
   std::function<void(const std::string&)> callback;
+  bool updated = false;  // the row is still there (not in a file set aside since)
   {
     std::lock_guard lock(store.mutex);
     if (!store.Ready()) return;
@@ -256,7 +258,7 @@ void Entry::Finish(std::string_view result, int exitCode, std::string message) {
           "file = CASE WHEN ?8 IS NULL THEN file ELSE ?8 END, "
           "file_size = CASE WHEN ?8 IS NULL THEN file_size ELSE ?9 END, "
           "file_sha256 = CASE WHEN ?8 IS NULL THEN file_sha256 ELSE ?10 END "
-          "WHERE id = ?11",
+          "WHERE id = ?11 AND uuid = ?12",
           s);
       if (!s.Ok()) return s;
       update.Bind(1, std::string_view(IsoTime(ended)));
@@ -270,13 +272,16 @@ void Entry::Finish(std::string_view result, int exitCode, std::string message) {
       update.Bind(9, digest.size);
       update.Bind(10, digest.sha256);
       update.Bind(11, state_->id);
-      return update.Run();
+      update.Bind(12, std::string_view(state_->uuid));
+      s = update.Run();
+      updated = s.Ok() && store.connection.Changes() == 1;
+      return s;
     });
     if (!status.Ok()) {
       store.Fail(store::Reason(status, store.options.busyTimeout));
       return;
     }
-    callback = store.onFinished;
+    if (updated) callback = store.onFinished;
   }
   if (callback) callback(store.location.path);
 }
@@ -308,6 +313,7 @@ Entry Recorder::Begin(const Start& start) {
   auto state = std::make_unique<Entry::State>();
   state->store = state_->store;
   state->begun = std::chrono::steady_clock::now();
+  state->uuid = NewUuid();
   const std::string started = IsoTime(std::chrono::system_clock::now());
   std::optional<std::string> file;
   Digest digest;
@@ -349,7 +355,7 @@ Entry Recorder::Begin(const Start& start) {
     insert.Bind(15, store.self.pid);
     insert.Bind(16, std::string_view(store.self.bootId));
     insert.Bind(17, std::string_view(store.self.processStart));
-    insert.Bind(18, std::string_view(NewUuid()));
+    insert.Bind(18, std::string_view(state->uuid));
     s = insert.Run();
     if (s.Ok()) state->id = store.connection.LastInsertId();
     return s;
