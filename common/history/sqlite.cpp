@@ -164,21 +164,20 @@ std::optional<std::int64_t> Statement::OptInt(int column) const {
 }
 
 Transaction::~Transaction() {
-  if (open_) connection_.Exec("ROLLBACK");
+  // After a failed statement or COMMIT SQLite may or may not have rolled
+  // back already; whatever is still open goes.
+  if (begun_ && sqlite3_get_autocommit(connection_.Handle()) == 0) connection_.Exec("ROLLBACK");
 }
 
 Status Transaction::Begin() {
   Status status = connection_.Exec("BEGIN IMMEDIATE");
-  open_ = status.Ok();
+  begun_ = status.Ok();
   return status;
 }
 
 Status Transaction::Commit() {
-  Status status = connection_.Exec("COMMIT");
-  // A busy COMMIT leaves the transaction open, to be committed again or
-  // rolled back; any other failure has already ended it.
-  if (!status.Busy()) open_ = false;
-  return status;
+  // A busy COMMIT leaves the transaction open, to be committed again.
+  return connection_.Exec("COMMIT");
 }
 
 }  // namespace history::sqlite

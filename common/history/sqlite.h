@@ -101,7 +101,8 @@ class Statement {
 };
 
 // BEGIN IMMEDIATE (the write lock taken at once, so that a commit never
-// meets a newer snapshot) ... COMMIT; rolled back when destroyed uncommitted.
+// meets a newer snapshot) ... COMMIT; rolled back when destroyed with the
+// transaction still open (not begun by it, or a failed COMMIT).
 class Transaction {
  public:
   explicit Transaction(Connection& connection) : connection_(connection) {}
@@ -114,7 +115,7 @@ class Transaction {
 
  private:
   Connection& connection_;
-  bool open_ = false;
+  bool begun_ = false;
 };
 
 }  // namespace history::sqlite
