@@ -169,6 +169,12 @@ TEST(HistoryRecorder, StartAndFinishKeepEveryColumn) {
   EXPECT_FALSE(later.message);
   EXPECT_FALSE(later.adapter);
   EXPECT_FALSE(later.mode);
+
+  // Turned off: no file, no warning.
+  history::Recorder off({false, folder / "off.sqlite"}, [&](const std::string& w) { warnings.push_back(w); });
+  off.Begin(Started("connect", "X")).Finish(history::kOk, 0);
+  EXPECT_FALSE(fs::exists(folder / "off.sqlite"));
+  EXPECT_TRUE(warnings.empty());
 }
 
 TEST(HistoryRecorder, EightWriterProcessesLoseAndDuplicateNothing) {
