@@ -21,6 +21,7 @@ namespace history::sqlite {
 struct Status {
   int code = 0;  // SQLITE_OK (0), or SQLite's primary result code
   std::string message;
+  int systemErrno = 0;  // the system call's errno behind an I/O error, else 0
   bool Ok() const { return code == 0; }
   bool Busy() const;     // SQLITE_BUSY or SQLITE_LOCKED: someone else holds the file
   bool Corrupt() const;  // SQLITE_CORRUPT or SQLITE_NOTADB: not a database we can use

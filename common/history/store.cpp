@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -190,7 +191,13 @@ std::string Reason(const Status& status, std::chrono::milliseconds busyTimeout) 
   }
   if (status.code == SQLITE_FULL) return "disk full";
   if (status.code == SQLITE_READONLY) return "not writable";
-  if (status.code == SQLITE_CANTOPEN) return "cannot be opened (" + status.message + ")";
+  if (status.code == SQLITE_CANTOPEN) {
+    return "cannot be opened" + (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : "");
+  }
+  if (status.code == SQLITE_IOERR) {
+    return "cannot be written" +
+           (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : " (" + status.message + ")");
+  }
   return status.message;
 }
 

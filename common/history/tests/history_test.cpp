@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -299,7 +300,7 @@ TEST(HistoryRecorder, UnusableFileWarnsOnceAndOperationsGoOn) {
          WriteFile(f / "plain", "x");
          return f / "plain/history.sqlite";
        },
-       "this run is not recorded", false},
+       "cannot be opened: Not a directory; this run is not recorded", false},
       {"read-only folder",
        [](TempFolder& f) {
          fs::create_directory(f.Path() / "ro");
@@ -380,6 +381,41 @@ TEST(HistoryRecorder, UnusableFileWarnsOnceAndOperationsGoOn) {
       }
     }
   }
+}
+
+// The file stops taking writes in the middle of an operation (the disk
+// full, for the process): its end is not written, the run goes on without
+// the history, and once the process is gone the row reads interrupted.
+TEST(HistoryRecorder, WritesFailingMidRunWarnOnceAndTheRowEndsInterrupted) {
+  TempFolder folder;
+  const std::string path = folder / "history.sqlite";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::vector<std::string> warnings;
+    history::Recorder recorder({true, path}, [&](const std::string& w) { warnings.push_back(w); });
+    history::Entry entry = recorder.Begin(Started("upgrade", "SN-FULL"));
+    // No file may grow from here on.
+    struct stat wal {};
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(stat((path + "-wal").c_str(), &wal) == 0 ? wal.st_size : 0),
+                       RLIM_INFINITY};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+    entry.Finish(history::kOk, 0);
+    recorder.Begin(Started("upgrade", "SN-NEXT")).Finish(history::kOk, 0);
+    const bool one = warnings.size() == 1 && warnings[0].find(": cannot be written") != std::string::npos &&
+                     warnings[0].find("; this run is not recorded") != std::string::npos;
+    if (!one) std::fprintf(stderr, "%zu warnings: %s\n", warnings.size(), warnings.empty() ? "" : warnings[0].c_str());
+    _exit(one ? 0 : 11);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const auto rows = All(path);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].unit, "SN-FULL");
+  EXPECT_EQ(rows[0].result, "interrupted");
 }
 
 TEST(HistoryQuery, NewerSchemaIsReadReadOnlyWithAWarning) {
