@@ -99,8 +99,8 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
 std::optional<std::string> Bound(std::string_view text, bool upper) {
   if (!text.empty() && text.back() == 'Z') text.remove_suffix(1);
   int year, month, day;
-  if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) ||
-      text[7] != '-' || !Digits(text, 8, 2, day)) {
+  if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) || text[7] != '-' ||
+      !Digits(text, 8, 2, day)) {
     return std::nullopt;
   }
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -133,9 +133,8 @@ std::optional<std::string> Bound(std::string_view text, bool upper) {
 }
 
 constexpr std::string_view kResults[] = {kOk, kFailed, kRefused, kDeclined, kStopped, kInterrupted};
-constexpr std::string_view kOperations[] = {"connect",         "upgrade",          "write-factory-data",
-                                            "read-user-data",  "send-settings",    "receive-settings",
-                                            "update-software"};
+constexpr std::string_view kOperations[] = {"connect",       "upgrade",          "write-factory-data", "read-user-data",
+                                            "send-settings", "receive-settings", "update-software"};
 
 template <std::size_t N>
 bool OneOf(const std::string& value, const std::string_view (&list)[N], std::string& names) {

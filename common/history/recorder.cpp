@@ -1,7 +1,5 @@
 // Recording: where the file is, and one row per operation written when it
 // starts and completed when it ends.
-#include "common/history/history.h"
-
 #include <pwd.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <set>
 #include <utility>
 
+#include "common/history/history.h"
 #include "common/history/store.h"
 #include "common/sha256.h"
 
@@ -66,7 +65,8 @@ std::optional<std::string> AdapterOf(const std::string& device, const common::De
       match = fs::canonical(d.device, other) == target && !other;
     }
     if (!match || d.usbVendor.empty()) continue;
-    std::string text = d.byId.empty() ? fs::path(d.device).filename().string() : fs::path(d.byId.front()).filename().string();
+    std::string text =
+        d.byId.empty() ? fs::path(d.device).filename().string() : fs::path(d.byId.front()).filename().string();
     if (!d.serialNumber.empty()) text += ", serial " + d.serialNumber;
     return text;
   }
@@ -105,8 +105,8 @@ struct Store {
   std::mutex mutex;
   Connection connection;
   std::uint64_t inode = 0;  // of the file open
-  bool failed = false;  // nothing more is recorded
-  bool warned = false;  // the run's one line has been said
+  bool failed = false;      // nothing more is recorded
+  bool warned = false;      // the run's one line has been said
   std::function<void(const std::string&)> onFinished;
 
   // Under `mutex`.

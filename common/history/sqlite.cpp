@@ -31,14 +31,21 @@ Status Connection::Open(const std::string& path, Mode mode, std::chrono::millise
   Close();
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
-    case Mode::kReadOnly: flags |= SQLITE_OPEN_READONLY; break;
-    case Mode::kReadWrite: flags |= SQLITE_OPEN_READWRITE; break;
-    case Mode::kCreate: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
+    case Mode::kReadOnly:
+      flags |= SQLITE_OPEN_READONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= SQLITE_OPEN_READWRITE;
+      break;
+    case Mode::kCreate:
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+      break;
   }
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc), db != nullptr ? sqlite3_system_errno(db) : 0};
+    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc),
+                  db != nullptr ? sqlite3_system_errno(db) : 0};
     sqlite3_close_v2(db);
     return status;
   }
@@ -155,7 +162,8 @@ std::int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt
 std::string Statement::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
   if (text == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 std::optional<std::string> Statement::OptText(int column) const {
   if (IsNull(column)) return std::nullopt;

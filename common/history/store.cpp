@@ -195,8 +195,8 @@ std::string Reason(const Status& status, std::chrono::milliseconds busyTimeout) 
     return "cannot be opened" + (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : "");
   }
   if (status.code == SQLITE_IOERR) {
-    return "cannot be written" +
-           (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : " (" + status.message + ")");
+    return "cannot be written" + (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno))
+                                                          : " (" + status.message + ")");
   }
   return status.message;
 }
@@ -245,8 +245,8 @@ Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds bu
     return opened;
   };
   for (int attempt = 0;; ++attempt) {
-    Status status = connection.Open(path, mode == OpenMode::kCreate ? Connection::Mode::kCreate : Connection::Mode::kReadWrite,
-                                    busyTimeout);
+    Status status = connection.Open(
+        path, mode == OpenMode::kCreate ? Connection::Mode::kCreate : Connection::Mode::kReadWrite, busyTimeout);
     if (!status.Ok() && mode == OpenMode::kExisting) {
       opened.readOnly = true;
       status = connection.Open(path, Connection::Mode::kReadOnly, busyTimeout);
@@ -291,7 +291,8 @@ Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds bu
     connection.Close();
     bool replacedByOther = false;
     opened.setAside = SetAside(path, file.st_ino, replacedByOther);
-    if (opened.setAside.empty() && !replacedByOther) return fail({SQLITE_CANTOPEN, status.message + "; cannot be set aside"});
+    if (opened.setAside.empty() && !replacedByOther)
+      return fail({SQLITE_CANTOPEN, status.message + "; cannot be set aside"});
   }
 }
 
@@ -311,8 +312,8 @@ std::set<std::int64_t> DeadRows(Connection& connection, const Process& self, Sta
 Status MarkInterrupted(Connection& connection, const std::set<std::int64_t>& ids) {
   if (ids.empty()) return {};
   Status status;
-  sqlite::Statement mark = connection.Prepare(
-      "UPDATE history SET result = 'interrupted' WHERE id = ? AND result IS NULL", status);
+  sqlite::Statement mark =
+      connection.Prepare("UPDATE history SET result = 'interrupted' WHERE id = ? AND result IS NULL", status);
   for (std::int64_t id : ids) {
     if (!status.Ok()) break;
     mark.Reset();

@@ -32,10 +32,10 @@ enum class OpenMode {
 struct Opened {
   sqlite::Status status;  // not ok: `reason` says why, the connection is closed
   std::string reason;
-  bool readOnly = false;  // opened read-only (newer schema, or no write access)
-  bool missing = false;   // kExisting: there is no such file (not an error)
-  int version = 0;        // the file's schema version
-  std::string setAside;   // kCreate: the name a damaged file was moved to
+  bool readOnly = false;    // opened read-only (newer schema, or no write access)
+  bool missing = false;     // kExisting: there is no such file (not an error)
+  int version = 0;          // the file's schema version
+  std::string setAside;     // kCreate: the name a damaged file was moved to
   std::uint64_t inode = 0;  // of the file opened, for SetAsideDamaged
 };
 

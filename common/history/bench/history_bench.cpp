@@ -36,7 +36,9 @@ const std::string& MillionRows() {
     db.Open(file, history::sqlite::Connection::Mode::kReadWrite, std::chrono::seconds(5));
     const auto status = db.Exec(
         "BEGIN;"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRows - 1) + ") "
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(kRows - 1) +
+        ") "
         "INSERT INTO history (started, ended, duration_ms, program, version, operation, port, result, exit_code, "
         "operator, station, unit, pid, boot_id, process_start, uuid) "
         "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', '2026-01-01', '+' || (i * 30) || ' seconds'), "

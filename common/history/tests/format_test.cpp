@@ -49,9 +49,28 @@ std::vector<std::optional<std::string>> Texts(const history::Row& r) {
     if (v) return std::to_string(*v);
     return std::nullopt;
   };
-  return {std::to_string(r.id), r.started, r.ended, n(r.duration_ms), r.program, r.version, r.operation, r.mode,
-          r.port, r.device, r.adapter, r.hardware, r.software, r.file, n(r.file_size), r.file_sha256, r.result,
-          n(r.exit_code), r.message, r.operator_name, r.station, r.unit};
+  return {std::to_string(r.id),
+          r.started,
+          r.ended,
+          n(r.duration_ms),
+          r.program,
+          r.version,
+          r.operation,
+          r.mode,
+          r.port,
+          r.device,
+          r.adapter,
+          r.hardware,
+          r.software,
+          r.file,
+          n(r.file_size),
+          r.file_sha256,
+          r.result,
+          n(r.exit_code),
+          r.message,
+          r.operator_name,
+          r.station,
+          r.unit};
 }
 
 // RFC 4180: records end with CRLF; a quoted field may hold anything, "" a quote.

@@ -9,9 +9,9 @@
 
 #include <atomic>
 #include <filesystem>
-#include <thread>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "common/history/sqlite.h"
 #include "common/sha256.h"
@@ -73,9 +73,23 @@ TEST(HistoryLocation, ResolvesFlagEnvironmentAndDefaults) {
     std::string path;
   };
   const Case cases[] = {
-      {"default under HOME", {}, false, {{"HOME", "/home/anna"}}, true, "/home/anna/.local/state/KALMER/history.sqlite"},
-      {"XDG_STATE_HOME", {}, false, {{"HOME", "/h"}, {"XDG_STATE_HOME", "/var/st"}}, true, "/var/st/KALMER/history.sqlite"},
-      {"relative XDG_STATE_HOME ignored", {}, false, {{"HOME", "/h"}, {"XDG_STATE_HOME", "st"}}, true,
+      {"default under HOME",
+       {},
+       false,
+       {{"HOME", "/home/anna"}},
+       true,
+       "/home/anna/.local/state/KALMER/history.sqlite"},
+      {"XDG_STATE_HOME",
+       {},
+       false,
+       {{"HOME", "/h"}, {"XDG_STATE_HOME", "/var/st"}},
+       true,
+       "/var/st/KALMER/history.sqlite"},
+      {"relative XDG_STATE_HOME ignored",
+       {},
+       false,
+       {{"HOME", "/h"}, {"XDG_STATE_HOME", "st"}},
+       true,
        "/h/.local/state/KALMER/history.sqlite"},
       {"RT_HISTORY path", {}, false, {{"HOME", "/h"}, {"RT_HISTORY", "/data/h.sqlite"}}, true, "/data/h.sqlite"},
       {"RT_HISTORY=off", {}, false, {{"HOME", "/h"}, {"RT_HISTORY", "off"}}, false, ""},
@@ -109,7 +123,8 @@ TEST(HistoryRecorder, StartAndFinishKeepEveryColumn) {
   const std::string byId = common::testing::PlugUsbAdapter(folder.Path() / "tree", folder / "com1");
 
   std::vector<std::string> warnings, finished;
-  history::Recorder recorder({true, path}, [&](const std::string& w) { warnings.push_back(w); }, options);
+  history::Recorder recorder(
+      {true, path}, [&](const std::string& w) { warnings.push_back(w); }, options);
   recorder.OnFinished([&](const std::string& p) { finished.push_back(p); });
 
   history::Start start = Started("upgrade", "SN-0042");
@@ -291,8 +306,8 @@ TEST(HistoryRecorder, UnusableFileWarnsOnceAndOperationsGoOn) {
   struct Case {
     const char* name;
     std::function<std::string(TempFolder&)> prepare;  // the history path
-    const char* warning;                               // part of the one line
-    bool recordsAfterAll;                               // a damaged file: set aside, the run recorded anew
+    const char* warning;                              // part of the one line
+    bool recordsAfterAll;                             // a damaged file: set aside, the run recorded anew
   };
   const Case cases[] = {
       {"folder is a file",
@@ -354,7 +369,8 @@ TEST(HistoryRecorder, UnusableFileWarnsOnceAndOperationsGoOn) {
     std::vector<std::string> warnings;
     history::Options options;
     options.busyTimeout = std::chrono::milliseconds(50);
-    history::Recorder recorder({true, path}, [&](const std::string& w) { warnings.push_back(w); }, options);
+    history::Recorder recorder(
+        {true, path}, [&](const std::string& w) { warnings.push_back(w); }, options);
     for (int i = 0; i < 3; ++i) {
       history::Entry entry = recorder.Begin(Started("connect", "u" + std::to_string(i)));
       entry.SetVersions("HW", "SW");
@@ -398,8 +414,7 @@ TEST(HistoryRecorder, WritesFailingMidRunWarnOnceAndTheRowEndsInterrupted) {
     // No file may grow from here on.
     struct stat wal {};
     signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{static_cast<rlim_t>(stat((path + "-wal").c_str(), &wal) == 0 ? wal.st_size : 0),
-                       RLIM_INFINITY};
+    const rlimit limit{static_cast<rlim_t>(stat((path + "-wal").c_str(), &wal) == 0 ? wal.st_size : 0), RLIM_INFINITY};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
     entry.Finish(history::kOk, 0);
     recorder.Begin(Started("upgrade", "SN-NEXT")).Finish(history::kOk, 0);
@@ -520,7 +535,8 @@ TEST(HistoryQuery, FiltersNewestFirst) {
     }
   }
   for (std::size_t i = 0; i < std::size(made); ++i) {
-    Sql(path, "UPDATE history SET started = '" + std::string(made[i].started) + "' WHERE id = " + std::to_string(i + 1));
+    Sql(path,
+        "UPDATE history SET started = '" + std::string(made[i].started) + "' WHERE id = " + std::to_string(i + 1));
   }
   struct Case {
     const char* name;
@@ -577,9 +593,11 @@ TEST(HistoryQuery, CheckFilterNamesTheWrongValue) {
       {[](auto& f) { f.since = "2026-12-10 13:45:00.123Z"; }, ""},
       {[](auto& f) { f.until = "10.12.2026"; }, "--until: \"10.12.2026\""},
       {[](auto& f) { f.until = "2026-12-10T13:4"; }, "--until"},
-      {[](auto& f) { f.since = "2026-12-11", f.until = "2026-12-10"; }, "--since 2026-12-11 is after --until 2026-12-10"},
+      {[](auto& f) { f.since = "2026-12-11", f.until = "2026-12-10"; },
+       "--since 2026-12-11 is after --until 2026-12-10"},
       {[](auto& f) { f.result = "interrupted"; }, ""},
-      {[](auto& f) { f.result = "OK"; }, "--result: \"OK\" is not one of ok, failed, refused, declined, stopped, interrupted"},
+      {[](auto& f) { f.result = "OK"; },
+       "--result: \"OK\" is not one of ok, failed, refused, declined, stopped, interrupted"},
       {[](auto& f) { f.operation = "flash"; }, "--operation: \"flash\""},
       {[](auto& f) { f.port = "COM256"; }, ""},
       {[](auto& f) { f.port = "COM0"; }, "--port"},
