@@ -16,6 +16,7 @@
 // Plain values, no threads, no blocking; no Qt.  A list is copyable.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -118,6 +119,10 @@ class ChannelList {
   std::vector<Service>& mutableServices() { return Touch(Table::kServices), services_; }
   std::vector<Antenna>& mutableAntennas() { return Touch(Table::kAntennas), antennas_; }
   ItemId NewId() { return nextId_++; }
+  // The id NewId() gives next; AdvanceIds makes it at least `next`, so that
+  // a list that takes another's place gives out none of that one's ids.
+  ItemId NextId() const { return nextId_; }
+  void AdvanceIds(ItemId next) { nextId_ = std::max(nextId_, next); }
 
  private:
   Layout layout_;
@@ -159,9 +164,14 @@ struct OpenResult {
   std::vector<std::string> notes;
 };
 
-// A list from an image as the receiver sends it (not trusted).
+// A list from an image as the receiver sends it (not trusted): the records
+// the writer would print, as the reader would read them back; `notes` gets
+// what was left out or changed.  An image without the magic gives an empty
+// basic list and a note (callers that must refuse it test HasImageMagic).
+// Format byte 0 is the basic layout, any other the KVRS layout.  Blocks not.
 ChannelList ListFromImage(const DatabaseImage& image, std::vector<std::string>* notes = nullptr);
-// A factory-data text in memory (DOS or Unix line ends), through the reader.
+// A factory-data text in memory (DOS or Unix line ends), through the reader
+// into a zero image.  kRefused with the reader's message and line, or kOk.
 OpenResult ListFromText(std::string_view text);
 // A file: 131072 bytes starting with the image magic is an image, anything
 // else a factory-data text.  Blocks on the file system only.
@@ -170,7 +180,8 @@ OpenResult OpenListFile(const std::string& path);
 // The text writer's exact output for Compile().
 std::string WriteText(const ChannelList& list);
 // Writes WriteText(list) to `path` through a replacing file: the old file
-// stays as it was on any failure.  Returns "" or the errno text.
+// stays as it was on any failure.  Returns "" or the reason, naming the
+// path.  Blocks on the file system only.
 std::string SaveListFile(const ChannelList& list, const std::string& path);
 
 }  // namespace torvix::channels
