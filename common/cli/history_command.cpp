@@ -61,8 +61,10 @@ int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) 
     return kExitFile;
   }
   const history::QueryResult found = history::Query(location.path, filter);
+  if (!found.warning.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.warning).c_str());
   if (!found.ok) {
-    std::fprintf(settings.err, "%s\n", FileError(settings.program, location.path, found.message).c_str());
+    // The message names the file.
+    std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.message).c_str());
     return kExitFile;
   }
   const std::string text = query.json  ? history::FormatJson(found.rows)
