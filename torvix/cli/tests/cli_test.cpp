@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,6 +43,8 @@ class Cli : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.Ok());
     dir_ = folder_.Path();
+    // The runs' default history goes into the test's folder, not the user's.
+    ::setenv("XDG_STATE_HOME", dir_.c_str(), 1);
   }
 
   // Runs the program with `args`, its output and errors captured in files;
