@@ -1,7 +1,7 @@
 #include "common/qt/history_view.h"
 
 #include <array>
-#include <filesystem>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,7 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -88,6 +88,10 @@ QColor ResultColour(const std::optional<std::string>& result) {
 
 }  // namespace
 
+history::Location EnvironmentHistory() {
+  return history::ResolveLocation(std::nullopt, false, [](const char* name) { return std::getenv(name); });
+}
+
 HistoryView::HistoryView(QWidget* parent, const history::Location& location, const HistoryTexts& texts)
     : QDialog(parent), texts_(texts) {
   setWindowTitle(Text(texts.caption));
@@ -128,14 +132,8 @@ HistoryView::HistoryView(QWidget* parent, const history::Location& location, con
   }
   header->setStretchLastSection(true);
   connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { ShowRow(index.row()); });
-  // Enter opens the row too; the shortcut comes before the table and the
-  // dialog see the key.
-  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-    auto* enter = new QShortcut(QKeySequence(key), table_, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(enter, &QShortcut::activated, this, [this] {
-      if (table_->currentIndex().isValid()) ShowRow(table_->currentIndex().row());
-    });
-  }
+  // Enter opens the row too (eventFilter).
+  table_->installEventFilter(this);
 
   note_ = new QLabel(this);
   note_->setObjectName(QStringLiteral("historyNote"));
@@ -177,9 +175,6 @@ void HistoryView::Load(const history::Location& location) {
     note_->show();
     return;
   }
-  // No file yet: nothing has been recorded on this station.
-  std::error_code error;
-  if (!std::filesystem::exists(location.path, error)) return;
   history::Filter filter;
   filter.limit = kHistoryLatestRows;
   history::QueryResult read = history::Query(location.path, filter);
@@ -187,6 +182,10 @@ void HistoryView::Load(const history::Location& location) {
     note_->setText(Text(texts_.readFailed).arg(Text(read.message)));
     note_->show();
     return;
+  }
+  if (!read.warning.empty()) {
+    note_->setText(Text(read.warning));
+    note_->show();
   }
   rows_ = std::move(read.rows);
   for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -205,6 +204,18 @@ void HistoryView::Load(const history::Location& location) {
     items[kId]->setData(static_cast<qulonglong>(i), Qt::UserRole);  // the row's place in rows_
     model_->appendRow(items);
   }
+}
+
+bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
+  // Taken before the table, which would pass it on to the dialog.
+  if (watched == table_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && table_->currentIndex().isValid()) {
+      ShowRow(table_->currentIndex().row());
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 std::vector<history::Row> HistoryView::ShownRows() const {

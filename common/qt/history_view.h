@@ -48,6 +48,10 @@ struct HistoryTexts {
   const char* columns[kHistoryColumns];  // the labels of Row's columns, in its order
 };
 
+// Where the windows keep the history: RT_HISTORY, else the station's file
+// under $XDG_STATE_HOME (the command lines' flags are not theirs).
+history::Location EnvironmentHistory();
+
 class HistoryView : public QDialog {
   Q_OBJECT
  public:
@@ -62,6 +66,9 @@ class HistoryView : public QDialog {
   void ShowRow(int proxyRow);
   // "Export CSV…": the file dialog, then the rows shown into the file chosen.
   void Export();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Load(const history::Location& location);
