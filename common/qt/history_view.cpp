@@ -233,6 +233,8 @@ void HistoryView::ShowRow(int proxyRow) {
   const history::Row& row = rows_.at(model_->data(source, Qt::UserRole).toULongLong());
   const std::array<QString, kHistoryColumns> cells = Cells(row);
 
+  // Wide enough for the whole of a SHA-256.
+  const int hashWidth = fontMetrics().horizontalAdvance(QString(66, QLatin1Char('0')));
   QDialog window(this);
   window.setObjectName(QStringLiteral("historyRow"));
   window.setWindowTitle(Text(texts_.rowCaption).arg(row.id));
@@ -242,6 +244,7 @@ void HistoryView::ShowRow(int proxyRow) {
     value->setReadOnly(true);
     value->setCursorPosition(0);
     value->setAccessibleName(Plain(texts_.columns[c]));
+    value->setMinimumWidth(hashWidth);
     if (c == kResult) {
       QPalette palette = value->palette();
       palette.setColor(QPalette::Text, ResultColour(row.result));
@@ -256,8 +259,6 @@ void HistoryView::ShowRow(int proxyRow) {
   auto* layout = new QVBoxLayout(&window);
   layout->addLayout(form);
   layout->addWidget(close);
-  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  window.setMinimumWidth(em * 40);
   window.exec();
 }
 

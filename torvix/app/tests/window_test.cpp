@@ -114,31 +114,6 @@ QAction* ContextItem(QWidget& window, const char* text) {
   return nullptr;
 }
 
-// RFC 4180 records: fields parted by commas, quoted ones with "" for a quote.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> record(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-      record.back() += c;
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && c == ',') {
-      record.emplace_back();
-    } else if (!quoted && c == '\n') {
-      if (!record.back().empty() && record.back().back() == '\r') record.back().pop_back();
-      records.push_back(std::move(record));
-      record.assign(1, {});
-    } else {
-      record.back() += c;
-    }
-  }
-  return records;
-}
-
 // The text of the history table's first row in the column headed `header`.
 QString FirstRowCell(QTableView* table, const char* header) {
   const QAbstractItemModel* model = table->model();
@@ -773,7 +748,7 @@ TEST_F(WindowTest, OperationsAreRecordedShownAndExported) {
   EXPECT_TRUE(script_.Done());
   EXPECT_EQ(rowsShown, QStringList({"RX-0042", "RX-0042"}));
 
-  const std::vector<std::vector<std::string>> records = ParseCsv(ReadFile(csv));
+  const std::vector<std::vector<std::string>> records = common::testing::ParseCsv(ReadFile(csv));
   ASSERT_EQ(records.size(), 2u) << ReadFile(csv);
   std::map<std::string, std::string> row;
   for (std::size_t i = 0; i < records[0].size() && i < records[1].size(); ++i) row[records[0][i]] = records[1][i];
