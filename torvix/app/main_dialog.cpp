@@ -6,14 +6,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QKeyEvent>
 
 #include "common/build_version.h"
-
 #include "torvix/app/boxes.h"
 #include "torvix/app/dialog_units.h"
 #include "torvix/app/history_texts.h"
