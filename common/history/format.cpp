@@ -22,11 +22,28 @@ std::vector<Value> Values(const Row& row) {
   };
   std::optional<std::int64_t> exitCode;
   if (row.exit_code) exitCode = *row.exit_code;
-  return {row.id,        row.started,    text(row.ended),     number(row.duration_ms), row.program,
-          row.version,   row.operation,  text(row.mode),      text(row.port),          text(row.device),
-          text(row.adapter), text(row.hardware), text(row.software), text(row.file), number(row.file_size),
-          text(row.file_sha256), text(row.result), number(exitCode), text(row.message), row.operator_name,
-          row.station,   text(row.unit)};
+  return {row.id,
+          row.started,
+          text(row.ended),
+          number(row.duration_ms),
+          row.program,
+          row.version,
+          row.operation,
+          text(row.mode),
+          text(row.port),
+          text(row.device),
+          text(row.adapter),
+          text(row.hardware),
+          text(row.software),
+          text(row.file),
+          number(row.file_size),
+          text(row.file_sha256),
+          text(row.result),
+          number(exitCode),
+          text(row.message),
+          row.operator_name,
+          row.station,
+          text(row.unit)};
 }
 
 // Characters as a terminal shows them (UTF-8 continuation bytes take no

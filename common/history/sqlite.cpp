@@ -31,14 +31,21 @@ Status Connection::Open(const std::string& path, Mode mode, std::chrono::millise
   Close();
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
-    case Mode::kReadOnly: flags |= SQLITE_OPEN_READONLY; break;
-    case Mode::kReadWrite: flags |= SQLITE_OPEN_READWRITE; break;
-    case Mode::kCreate: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
+    case Mode::kReadOnly:
+      flags |= SQLITE_OPEN_READONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= SQLITE_OPEN_READWRITE;
+      break;
+    case Mode::kCreate:
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+      break;
   }
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)};
+    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc),
+                  db != nullptr ? sqlite3_system_errno(db) : 0};
     sqlite3_close_v2(db);
     return status;
   }
@@ -49,7 +56,8 @@ Status Connection::Open(const std::string& path, Mode mode, std::chrono::millise
 }
 
 Status Connection::Error(int code) const {
-  return {code & 0xff, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code)};
+  if (db_ == nullptr) return {code & 0xff, sqlite3_errstr(code)};
+  return {code & 0xff, sqlite3_errmsg(db_), sqlite3_system_errno(db_)};
 }
 
 Status Connection::Exec(std::string_view sql) {
@@ -57,7 +65,9 @@ Status Connection::Exec(std::string_view sql) {
   char* message = nullptr;
   const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
   Status status;
-  if (rc != SQLITE_OK) status = {rc & 0xff, message != nullptr ? message : sqlite3_errstr(rc)};
+  if (rc != SQLITE_OK) {
+    status = {rc & 0xff, message != nullptr ? message : sqlite3_errstr(rc), sqlite3_system_errno(db_)};
+  }
   sqlite3_free(message);
   return status;
 }
@@ -130,7 +140,7 @@ bool Statement::Step(Status& status) {
   if (rc == SQLITE_DONE) {
     status = {};
   } else {
-    status = {rc & 0xff, sqlite3_errmsg(db_)};
+    status = {rc & 0xff, sqlite3_errmsg(db_), sqlite3_system_errno(db_)};
   }
   return false;
 }
@@ -152,7 +162,8 @@ std::int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt
 std::string Statement::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
   if (text == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 std::optional<std::string> Statement::OptText(int column) const {
   if (IsNull(column)) return std::nullopt;
@@ -164,21 +175,20 @@ std::optional<std::int64_t> Statement::OptInt(int column) const {
 }
 
 Transaction::~Transaction() {
-  if (open_) connection_.Exec("ROLLBACK");
+  // After a failed statement or COMMIT SQLite may or may not have rolled
+  // back already; whatever is still open goes.
+  if (begun_ && sqlite3_get_autocommit(connection_.Handle()) == 0) connection_.Exec("ROLLBACK");
 }
 
 Status Transaction::Begin() {
   Status status = connection_.Exec("BEGIN IMMEDIATE");
-  open_ = status.Ok();
+  begun_ = status.Ok();
   return status;
 }
 
 Status Transaction::Commit() {
-  Status status = connection_.Exec("COMMIT");
-  // A busy COMMIT leaves the transaction open, to be committed again or
-  // rolled back; any other failure has already ended it.
-  if (!status.Busy()) open_ = false;
-  return status;
+  // A busy COMMIT leaves the transaction open, to be committed again.
+  return connection_.Exec("COMMIT");
 }
 
 }  // namespace history::sqlite
