@@ -13,10 +13,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/history/history.h"
 #include "common/testing/test_support.h"
 #include "updater/ops/window_rules.h"
 #include "updater/ops/window_texts.h"
@@ -173,7 +175,8 @@ class TestWorker {
         host.AddStatusLine(kCancelled);
       }
       EndWorker(host);
-      return Outcome::kSucceeded;
+      // As the operations: a stopped one has not succeeded.
+      return sawCancel_.load() ? Outcome::kFailed : Outcome::kSucceeded;
     };
   }
 
@@ -210,6 +213,7 @@ class WindowRulesTest : public ::testing::Test {
     RulesOptions options;
     options.deviceRoots = {Path("sys"), Path("dev")};
     options.worker = worker_->Body();
+    options.history = history_;
     rules_ = std::make_unique<WindowRules>(*view_, options);
     rules_->Open();
     return *rules_;
@@ -231,6 +235,7 @@ class WindowRulesTest : public ::testing::Test {
   std::unique_ptr<RecordingView> view_;
   std::unique_ptr<TestWorker> worker_;
   std::unique_ptr<WindowRules> rules_;
+  common::OperationHistory history_;  // what Rules() records with
 };
 
 TEST_F(WindowRulesTest, EachModeShowsItsLabelStartTextAndFiles) {
@@ -395,6 +400,48 @@ TEST_F(WindowRulesTest, DestroyedWithAWorkerAsksItToStopAndWaitsForIt) {
   view_->Close();
   rules_.reset();
   EXPECT_TRUE(worker_->SawCancel());
+}
+
+// The window's operations are recorded as the command line's are: by mode,
+// port and file, with the unit set for each start, ok or stopped.
+TEST_F(WindowRulesTest, EachOperationIsRecordedWithItsUnitAndOutcome) {
+  history::Recorder recorder({true, Path("history.sqlite")}, {});
+  history_ = {&recorder, "updater", "9.9", {}};
+  WindowRules& first = Rules();
+  first.SetUnit("SN-1");
+  first.TakeFile(Path("s.wdb"));
+  first.StartOperation();
+  ASSERT_TRUE(Finish());
+  Reset();
+  worker_->endOnCancel = true;
+  view_->answers = {Answer::kYes};
+  Started("u.wsw").StopOperation();
+  ASSERT_TRUE(view_->Pump([&] { return !rules_->WorkerRunning(); }));
+
+  const history::QueryResult found = history::Query(Path("history.sqlite"), {});
+  ASSERT_TRUE(found.ok) << found.message;
+  ASSERT_EQ(found.rows.size(), 2u);
+  struct Expected {
+    const char* operation;
+    std::string file;
+    std::optional<std::string> unit;
+    std::string_view result;
+    int code;
+  };
+  const Expected expected[] = {{"update-software", Path("u.wsw"), std::nullopt, history::kStopped, 130},
+                               {"send-settings", Path("s.wdb"), "SN-1", history::kOk, 0}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const history::Row& row = found.rows[i];
+    SCOPED_TRACE(row.operation);
+    EXPECT_EQ(row.program, "updater");
+    EXPECT_EQ(row.version, "9.9");
+    EXPECT_EQ(row.operation, expected[i].operation);
+    EXPECT_EQ(row.port, "COM1");
+    EXPECT_EQ(row.file, expected[i].file);
+    EXPECT_EQ(row.unit, expected[i].unit);
+    EXPECT_EQ(row.result, std::string(expected[i].result));
+    EXPECT_EQ(row.exit_code, expected[i].code);
+  }
 }
 
 }  // namespace
