@@ -49,6 +49,30 @@ bool WriteFile(const fs::path& path, std::string_view contents) {
   return static_cast<bool>(out);
 }
 
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> record(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+      record.back() += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && c == ',') {
+      record.emplace_back();
+    } else if (!quoted && c == '\n') {
+      if (!record.back().empty() && record.back().back() == '\r') record.back().pop_back();
+      records.push_back(std::move(record));
+      record.assign(1, {});
+    } else {
+      record.back() += c;
+    }
+  }
+  return records;
+}
+
 std::string PlugUsbAdapter(const fs::path& root, const std::string& line) {
   const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-2";
   for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},

@@ -1,6 +1,6 @@
 // What the test folders share: a temporary folder that goes away with the
 // test, waiting for a condition against a deadline, whole-file reads and
-// writes, and a USB-serial adapter in a made-up device tree.  Pseudo-terminal pairs are common/pty.h; a link receiver served on
+// writes, CSV records, and a USB-serial adapter in a made-up device tree.  Pseudo-terminal pairs are common/pty.h; a link receiver served on
 // a thread is emulator/link/served_receiver.h.  For tests and benchmarks
 // only; any thread unless said otherwise.
 #pragma once
@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace common::testing {
 
@@ -41,6 +42,11 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 std::string ReadFile(const std::filesystem::path& path);
 // Replaces `path` with `contents` (making its folder); false on any failure.
 bool WriteFile(const std::filesystem::path& path, std::string_view contents);
+
+// The records of an RFC 4180 text (the history's CSV): fields parted by
+// commas, quoted ones with "" for a quote and line breaks kept; a record
+// ends at CRLF or LF.
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 
 // A USB-serial adapter under `root` (its sys/ and dev/) as the kernel and
 // udev show one (FTDI FT232R, serial A1B2C3), its by-id name leading to

@@ -6,11 +6,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
+#include "common/build_version.h"
 #include "torvix/app/boxes.h"
 #include "torvix/app/dialog_units.h"
+#include "torvix/app/history_texts.h"
 #include "torvix/app/port_store.h"
 #include "torvix/app/small_dialogs.h"
 #include "torvix/app/window_texts.h"
@@ -35,12 +40,18 @@ QString ReceiverText(const std::string& text) {
 
 }  // namespace
 
-MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots)
+MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots,
+                       history::Location history)
     : factoryText_(factoryText),
       timings_(timings),
       deviceRoots_(std::move(deviceRoots)),
+      history_(std::move(history)),
+      recorder_(history_,
+                [this](const std::string& line) { calls_.Post([this, line] { ShowHistoryWarning(line); }); }),
       progress_(*this, *this, port_, timings_, deviceRoots_),
-      context_{values_, *this, progress_, kProgramName} {
+      // Each operation is recorded with the unit shown when it starts.
+      context_{values_, *this, progress_, kProgramName, false,
+               {&recorder_, kHistoryProgram, common::kBuildVersion, std::nullopt}} {
   setWindowTitle(kMainCaption);
   setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -67,6 +78,15 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
   auto* upgrade2 = new QPushButton(kUpgrade2Button, this);
   auto* upgrade3 = new QPushButton(kUpgrade3Button, this);
   auto* upgrade4 = new QPushButton(kUpgrade4Button, this);
+  // Beyond the drawn layout, in the free place above "&Exit MeridLink": the
+  // label scanned from the receiver, kept for the operations that follow.
+  auto* unitLabel = new QLabel(kUnitLabel, this);
+  unit_ = new QLineEdit(this);
+  unit_->setObjectName(QStringLiteral("unit"));
+  unit_->setAccessibleName(QString(kUnitLabel).remove('&'));
+  unitLabel->setBuddy(unit_);
+  unit_->installEventFilter(this);
+  connect(unit_, &QLineEdit::textChanged, this, [this] { context_.history.unit = Unit(); });
   setupComm->setDefault(true);
   setupComm->setFocus();
 
@@ -86,7 +106,9 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
                       {upgrade1, {7, 183, 138, 24}},
                       {upgrade2, {148, 183, 138, 24}},
                       {upgrade3, {7, 219, 138, 24}},
-                      {upgrade4, {148, 219, 138, 24}}});
+                      {upgrade4, {148, 219, 138, 24}},
+                      {unitLabel, {188, 104, 24, 10}},
+                      {unit_, {213, 102, 73, 13}}});
 
   connect(setupComm, &QPushButton::clicked, this, &MainDialog::OnSetupComm);
   connect(about, &QPushButton::clicked, this, &MainDialog::OnAbout);
@@ -103,6 +125,9 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
   auto* aboutItem = new QAction(kAboutMenuItem, this);
   connect(aboutItem, &QAction::triggered, this, &MainDialog::OnAbout);
   addAction(aboutItem);
+  auto* historyItem = new QAction(kHistoryMenuItem, this);
+  connect(historyItem, &QAction::triggered, this, &MainDialog::OnHistory);
+  addAction(historyItem);
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
@@ -136,6 +161,41 @@ void MainDialog::OnSetupComm() {
 void MainDialog::OnAbout() {
   AboutDialog dialog(this);
   dialog.exec();
+}
+
+void MainDialog::OnHistory() {
+  common::qt::HistoryView view(this, history_, kHistoryTexts);
+  view.exec();
+}
+
+void MainDialog::ShowHistoryWarning(const std::string& line) {
+  auto* box = new QMessageBox(QMessageBox::Warning, kProgramName,
+                              QString(kHistoryWarning).arg(QString::fromStdString(line)), QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("historyWarning"));
+  box->setTextFormat(Qt::PlainText);
+  box->setWindowModality(Qt::NonModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  // A scanner ends its label with Enter: in the unit field it confirms the
+  // label (and readies the field for the next one) instead of pressing
+  // "&Setup Comm".
+  if (watched == unit_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      unit_->selectAll();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+std::optional<std::string> MainDialog::Unit() const {
+  const QString unit = unit_->text().trimmed();
+  if (unit.isEmpty()) return std::nullopt;
+  return unit.toStdString();
 }
 
 void MainDialog::OnReadUserData() {

@@ -11,11 +11,15 @@
 
 #include <QDialog>
 
+#include "common/history/history.h"
+#include "common/qt/history_view.h"
+#include "common/qt/ui_calls.h"
 #include "common/serial_ports.h"
 #include "torvix/app/progress_dialog.h"
 #include "torvix/ops/operations.h"
 
 class QLabel;
+class QLineEdit;
 
 namespace torvix::app {
 
@@ -27,7 +31,9 @@ class MainDialog : public QDialog, public OperationUi {
   // outlive the window.
   // The serial devices offered in "Communication Setup", and looked for when
   // a port does not open, lie under `deviceRoots` (the system's by default).
-  MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots = {});
+  // The operations are recorded in `history` (RT_HISTORY's by default).
+  MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots = {},
+             history::Location history = common::qt::EnvironmentHistory());
 
   // Reads the stored port number; when none is stored, asks for one with
   // "Communication Setup" before the window is shown.  Connects nowhere.
@@ -51,12 +57,20 @@ class MainDialog : public QDialog, public OperationUi {
   void ShowProgressRange(std::uint16_t) override {}
   void ShowProgressPosition(int) override {}
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void OnSetupComm();
   void OnReadUserData();
   void OnWriteFactoryData();
   void OnUpgrade(int entry);
   void OnAbout();
+  void OnHistory();
+  // The history cannot be written: said once, in a box that holds up nothing.
+  void ShowHistoryWarning(const std::string& line);
+  // The unit field's text, none when empty.
+  std::optional<std::string> Unit() const;
   // "Communication Setup" with the present port; stores the port after OK
   // and after Cancel, the devices changed after OK only; true after OK.
   bool ChoosePort();
@@ -67,11 +81,15 @@ class MainDialog : public QDialog, public OperationUi {
   QLabel* software_;
   QLabel* hardware_;
   QLabel* status_;
+  QLineEdit* unit_;
   FactoryText& factoryText_;
   const LinkTimings& timings_;
   const common::DeviceRoots deviceRoots_;
   std::uint32_t port_ = 0;  // 1 COM1, 2 COM2, 0 none chosen (another stored number is used as it is)
   ProgramValues values_;    // the program-wide values of this run
+  common::qt::UiCalls calls_;  // the history's warning, from whichever thread it comes
+  const history::Location history_;
+  history::Recorder recorder_;  // after calls_: it warns through them
   DialogProgress progress_;
   OperationContext context_;
 };

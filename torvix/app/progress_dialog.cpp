@@ -153,11 +153,14 @@ void ProgressDialog::ShowSerialError(const std::string& caption, const std::stri
   });
 }
 
+PortChoice DialogProgress::Port() const {
+  // The port number is passed on as the home platform does: COM<n> with n as a signed number.
+  return {static_cast<std::int32_t>(port_), {}};
+}
+
 JobOutcome DialogProgress::Run(OperationCode operation, const OperationData& data) {
   ProgressDialog dialog(&parent_, notifier_, deviceRoots_);
-  // The port number is passed on as the home platform does: COM<n> with n as a signed number.
-  const PortChoice port{static_cast<std::int32_t>(port_), {}};
-  return dialog.Run(operation, port, data, timings_);
+  return dialog.Run(operation, Port(), data, timings_);
 }
 
 }  // namespace torvix::app

@@ -90,8 +90,11 @@ class DialogProgress : public ProgressRunner {
                  const common::DeviceRoots& deviceRoots)
       : parent_(parent), notifier_(notifier), port_(port), timings_(timings), deviceRoots_(deviceRoots) {}
   JobOutcome Run(OperationCode operation, const OperationData& data) override;
+  std::optional<PortChoice> NextPort() const override { return Port(); }
 
  private:
+  PortChoice Port() const;
+
   QWidget& parent_;
   SerialErrorNotifier& notifier_;
   const std::uint32_t& port_;

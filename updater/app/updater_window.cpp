@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -29,6 +30,7 @@
 #include "common/qt/ui_calls.h"
 #include "updater/app/device_dialog.h"
 #include "updater/app/help_window.h"
+#include "updater/app/history_texts.h"
 #include "updater/app/path_label.h"
 #include "updater/ops/window_texts.h"
 
@@ -54,10 +56,17 @@ void SetTextColour(QWidget* widget) {
 }  // namespace
 
 UpdaterWindow::UpdaterWindow(WindowOptions options, QWidget* parent)
-    : QMainWindow(parent), options_(options), calls_(new common::qt::UiCalls(this)) {
+    : QMainWindow(parent),
+      options_(options),
+      calls_(new common::qt::UiCalls(this)),
+      // A status line, once in the run; after the start's emptying of the list.
+      recorder_(options_.history, [this](const std::string& line) {
+        calls_->Post([this, line] { AddStatusLine(Text(kHistoryWarningLine).arg(Text(line)).toStdString()); });
+      }) {
   RulesOptions rules;
   rules.portTimings = options_.portTimings;
   rules.deviceRoots = options_.deviceRoots;
+  rules.history = {&recorder_, kHistoryProgram, common::kBuildVersion, std::nullopt};
   WindowView& view = *this;
   rules_ = std::make_unique<WindowRules>(view, rules);
 
@@ -153,8 +162,20 @@ void UpdaterWindow::BuildControls() {
   auto* fileGroup = new QGroupBox(Text(kFileGroup), central);
   fileField_ = new PathLabel(fileGroup);
   fileField_->setObjectName(QStringLiteral("fileField"));
+  // Beside the file: the label scanned from the receiver, recorded with
+  // each operation started (empty: none).
+  auto* unitLabel = new QLabel(Text(kUnitLabel), fileGroup);
+  unitField_ = new QLineEdit(fileGroup);
+  unitField_->setObjectName(QStringLiteral("unitField"));
+  unitField_->setAccessibleName(Text(kUnitLabel).remove(QLatin1Char('&')));
+  unitLabel->setBuddy(unitField_);
+  connect(unitField_, &QLineEdit::textChanged, this, [this] { rules_->SetUnit(Unit()); });
+  auto* unitRow = new QHBoxLayout;
+  unitRow->addWidget(unitLabel);
+  unitRow->addWidget(unitField_, 1);
   auto* fileLayout = new QVBoxLayout(fileGroup);
   fileLayout->addWidget(fileField_);
+  fileLayout->addLayout(unitRow);
 
   statusList_ = new QListWidget(central);
   statusList_->setObjectName(QStringLiteral("StatusList"));
@@ -228,6 +249,7 @@ void UpdaterWindow::BuildControls() {
 void UpdaterWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(Text(kFileMenu));
   connect(file->addAction(Text(kOpenItem)), &QAction::triggered, this, [this] { ChooseFile(); });
+  connect(file->addAction(Text(kHistoryItem)), &QAction::triggered, this, [this] { ShowHistory(); });
   file->addSeparator();
   connect(file->addAction(Text(kCloseItem)), &QAction::triggered, this, [this] { close(); });
 
@@ -396,6 +418,17 @@ void UpdaterWindow::ShowAbout() {
   box.setToolTip(Text(kAboutBuild).arg(common::kBuildVersion));
   box.addButton(Text(kAboutOk), QMessageBox::AcceptRole);
   box.exec();
+}
+
+void UpdaterWindow::ShowHistory() {
+  common::qt::HistoryView view(this, options_.history, kHistoryTexts);
+  view.exec();
+}
+
+std::optional<std::string> UpdaterWindow::Unit() const {
+  const QString unit = unitField_->text().trimmed();
+  if (unit.isEmpty()) return std::nullopt;
+  return unit.toStdString();
 }
 
 void UpdaterWindow::ShowHelp() {

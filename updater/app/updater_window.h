@@ -17,6 +17,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "common/history/history.h"
+#include "common/qt/history_view.h"
 #include "common/serial_ports.h"
 #include "updater/ops/window_rules.h"
 
@@ -24,6 +26,7 @@ class QAction;
 class QButtonGroup;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMessageBox;
 class QProgressBar;
@@ -47,6 +50,8 @@ struct WindowOptions {
   PortTimings portTimings;
   // Where "Устройство…" and a failed open look for the serial devices present.
   common::DeviceRoots deviceRoots;
+  // Where the operations are recorded.
+  history::Location history = common::qt::EnvironmentHistory();
 };
 
 class UpdaterWindow : public QMainWindow, private WindowView {
@@ -70,6 +75,7 @@ class UpdaterWindow : public QMainWindow, private WindowView {
   void TimerTick(TimerId id) { rules_->TimerTick(id); }  // a tick of a running timer
   void ShowAbout();
   void ShowHelp();  // F1
+  void ShowHistory();  // "&Журнал…" of the file menu
 
   Mode CurrentMode() const { return rules_->CurrentMode(); }
   bool Busy() const { return rules_->Busy(); }
@@ -110,8 +116,12 @@ class UpdaterWindow : public QMainWindow, private WindowView {
   void BuildKeys();
   void ShowProgress();
 
+  // The unit field's text, none when empty.
+  std::optional<std::string> Unit() const;
+
   const WindowOptions options_;
   common::qt::UiCalls* calls_;  // child object
+  history::Recorder recorder_;  // warns through calls_
   std::unique_ptr<WindowRules> rules_;
   QPointer<QMessageBox> question_;  // the open stop question
   int progressLow_ = 0, progressHigh_ = 100, progressPosition_ = 0;
@@ -121,6 +131,7 @@ class UpdaterWindow : public QMainWindow, private WindowView {
   QButtonGroup* modeButtons_ = nullptr;
   QComboBox* modelList_ = nullptr;
   PathLabel* fileField_ = nullptr;
+  QLineEdit* unitField_ = nullptr;
   QLabel* portField_ = nullptr;
   QPushButton* startButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;

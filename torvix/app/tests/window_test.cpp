@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include <QAccessible>
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -20,15 +22,18 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 
 #include "common/build_version.h"
 #include "common/device_map.h"
+#include "common/qt/history_view.h"
 #include "common/testing/test_support.h"
 #include "emulator/link/receiver.h"
 #include "emulator/link/sample_database.h"
 #include "emulator/link/tests/sample_database_text.h"
 #include "emulator/link/served_receiver.h"
+#include "torvix/app/history_texts.h"
 #include "torvix/app/main_dialog.h"
 #include "torvix/app/port_store.h"
 #include "torvix/app/small_dialogs.h"
@@ -101,6 +106,25 @@ void ExpectNothingClipped(QWidget* window) {
   }
 }
 
+// The item of `window`'s context menu whose text is `text`.
+QAction* ContextItem(QWidget& window, const char* text) {
+  for (QAction* action : window.actions()) {
+    if (action->text() == QString::fromUtf8(text)) return action;
+  }
+  return nullptr;
+}
+
+// The text of the history table's first row in the column headed `header`.
+QString FirstRowCell(QTableView* table, const char* header) {
+  const QAbstractItemModel* model = table->model();
+  for (int c = 0; c < model->columnCount(); ++c) {
+    if (model->headerData(c, Qt::Horizontal).toString() == QString::fromUtf8(header)) {
+      return model->index(0, c).data().toString();
+    }
+  }
+  return QStringLiteral("no column ") + header;
+}
+
 // Runs `onShow` for every window as it is shown.
 class ShowHook : public QObject {
  public:
@@ -157,9 +181,9 @@ class WindowTest : public ::testing::Test {
     return receiver_->CompletedUploads() == uploads;
   }
 
-  MainDialog& OpenWindow() {
+  MainDialog& OpenWindow(history::Location history = common::qt::EnvironmentHistory()) {
     window_.reset();
-    window_ = std::make_unique<MainDialog>(factoryText_, timings_, deviceRoots_);
+    window_ = std::make_unique<MainDialog>(factoryText_, timings_, deviceRoots_, std::move(history));
     window_->Start();
     window_->show();
     return *window_;
@@ -308,10 +332,10 @@ TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {
                    });
   }
   Click(kAboutButton);
-  ASSERT_EQ(window.actions().size(), 1);
-  EXPECT_EQ(window.actions()[0]->text(), kAboutMenuItem);
+  QAction* aboutItem = ContextItem(window, kAboutMenuItem);
+  ASSERT_NE(aboutItem, nullptr);
   EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
-  window.actions()[0]->trigger();
+  aboutItem->trigger();
 
   // The other windows as drawn.
   CommSetupDialog setup(&window, 0);
@@ -653,6 +677,110 @@ TEST_F(WindowTest, WriteFactoryDataSendsAnAcceptedTextOnly) {
   const std::size_t codesBefore = receiver_->CodesReceived().size();
   Click(kWriteFactoryDataButton);
   EXPECT_EQ(receiver_->CodesReceived().size(), codesBefore);
+}
+
+// A connect recorded with the unit typed (as a scanner types it, Enter
+// included), found in the history view, shown whole and exported.
+TEST_F(WindowTest, OperationsAreRecordedShownAndExported) {
+  StartReceiver();
+  OpenWindow({true, scratch_ / "history.sqlite"});
+  auto* unit = window_->findChild<QLineEdit*>(QStringLiteral("unit"));
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(unit)->text(QAccessible::Name), "Unit");
+  QTest::keyClicks(unit, QStringLiteral("RX-0042"));
+  QTest::keyClick(unit, Qt::Key_Return);  // presses no button: "Communication Setup" would be unexpected here
+  ExpectSetup(kCom1, nullptr, true);
+  Click(kSetupCommButton);
+  ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+
+  const fs::path csv = work_ / "exported.csv";
+  QStringList rowsShown;  // the whole row's unit, by double click and by Enter
+  using common::qt::HistoryView;
+  script_.Expect([](QWidget* w) { return qobject_cast<HistoryView*>(w) != nullptr; }, [&rowsShown](QWidget* w) {
+    const auto close = qScopeGuard([w] { qobject_cast<QDialog*>(w)->reject(); });  // also after a failed check
+    auto* table = w->findChild<QTableView*>(QStringLiteral("historyTable"));
+    EXPECT_EQ(w->windowTitle(), "History");
+    ASSERT_EQ(table->model()->rowCount(), 1);
+    EXPECT_EQ(FirstRowCell(table, "Program"), "torvix");
+    EXPECT_EQ(FirstRowCell(table, "Operation"), "connect");
+    EXPECT_EQ(FirstRowCell(table, "Result"), "ok");
+    EXPECT_EQ(FirstRowCell(table, "Unit"), "RX-0042");
+    // The filter looks at every column, in any case.
+    auto* filter = w->findChild<QLineEdit*>(QStringLiteral("historyFilter"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(filter)->text(QAccessible::Name), "Filter:");
+    filter->setText(QStringLiteral("rx-00"));
+    EXPECT_EQ(table->model()->rowCount(), 1);
+    filter->setText(QStringLiteral("upgrade"));
+    EXPECT_EQ(table->model()->rowCount(), 0);
+    filter->clear();
+    ASSERT_EQ(table->model()->rowCount(), 1);
+
+    const QModelIndex first = table->model()->index(0, table->horizontalHeader()->logicalIndex(0));
+    // A double click as the platform sends it: its first click, then the second.
+    const QPoint onRow = table->visualRect(first).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, onRow);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, onRow);
+    ASSERT_EQ(rowsShown.size(), 1);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Return);
+    ASSERT_EQ(rowsShown.size(), 2);
+    ButtonByText(w, kHistoryTexts.exportButton)->click();
+    EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("historyNote"))->text().startsWith("Rows exported: 1 ("));
+    ButtonByText(w, kHistoryTexts.closeButton)->click();
+    EXPECT_FALSE(w->isVisible());
+  });
+  for (int i = 0; i < 2; ++i) {
+    script_.Expect([](QWidget* w) { return w->objectName() == "historyRow"; }, [&rowsShown](QWidget* w) {
+      for (QLineEdit* value : w->findChildren<QLineEdit*>()) {
+        if (QAccessible::queryAccessibleInterface(value)->text(QAccessible::Name) == "Unit") rowsShown << value->text();
+      }
+      qobject_cast<QDialog*>(w)->reject();
+    });
+  }
+  script_.Expect([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; }, [csv](QWidget* w) {
+    EXPECT_EQ(w->windowTitle(), kHistoryTexts.exportCaption);
+    w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromStdString(csv.string()));
+    static_cast<QDialog*>(w)->accept();
+  });
+  QAction* historyItem = ContextItem(*window_, kHistoryMenuItem);
+  ASSERT_NE(historyItem, nullptr);
+  historyItem->trigger();
+  EXPECT_TRUE(script_.Done());
+  EXPECT_EQ(rowsShown, QStringList({"RX-0042", "RX-0042"}));
+
+  const std::vector<std::vector<std::string>> records = common::testing::ParseCsv(ReadFile(csv));
+  ASSERT_EQ(records.size(), 2u) << ReadFile(csv);
+  std::map<std::string, std::string> row;
+  for (std::size_t i = 0; i < records[0].size() && i < records[1].size(); ++i) row[records[0][i]] = records[1][i];
+  EXPECT_EQ(row["program"], "torvix");
+  EXPECT_EQ(row["operation"], "connect");
+  EXPECT_EQ(row["result"], "ok");
+  EXPECT_EQ(row["unit"], "RX-0042");
+  EXPECT_EQ(row["port"], "COM1");
+}
+
+// A history that cannot be written (its folder is a file) is said once in
+// the run, and every operation goes on as without it.
+TEST_F(WindowTest, AnUnwritableHistoryWarnsOnceAndOperationsGoOn) {
+  StartReceiver();
+  ASSERT_TRUE(WriteFile(scratch_.Path() / "plain", "not a folder"));
+  OpenWindow({true, scratch_ / "plain/history.sqlite"});
+  const auto warnings = [this] { return window_->findChildren<QMessageBox*>(QStringLiteral("historyWarning")); };
+  for (int i = 0; i < 2; ++i) {
+    ExpectSetup(kCom1, nullptr, true);
+    Click(kSetupCommButton);
+    ExpectFields("4.00 emulator", "0503 TWIN-S", kConnectionEstablished);
+    ASSERT_TRUE(common::testing::WaitUntil([&] {
+      QCoreApplication::processEvents();
+      return !warnings().isEmpty();
+    }));
+  }
+  QCoreApplication::processEvents();
+  ASSERT_EQ(warnings().size(), 1);
+  EXPECT_TRUE(warnings()[0]->isVisible());
+  EXPECT_FALSE(warnings()[0]->isModal());
+  EXPECT_TRUE(warnings()[0]->text().startsWith("The service history cannot be written")) << warnings()[0]->text().toStdString();
+  EXPECT_EQ(Received(CODE_IDENTIFY), 2);
 }
 
 }  // namespace

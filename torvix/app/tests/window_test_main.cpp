@@ -1,5 +1,5 @@
 // The window tests' main: one QApplication per test process, with the user
-// settings and COM1 in a folder of the process's own (COM2's device is stored
+// settings, the history and COM1 in a folder of the process's own (COM2's device is stored
 // in the settings by each test).
 #include <gtest/gtest.h>
 
@@ -26,6 +26,9 @@ int main(int argc, char** argv) {
   // Before Qt or any thread starts: the settings and the ports of this process.
   ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
   ::setenv("COM1", (folder + "/com1").c_str(), 1);
+  // The history of the operations the tests run, out of the user's.
+  ::setenv("XDG_STATE_HOME", (folder + "/state").c_str(), 1);
+  ::unsetenv("RT_HISTORY");
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int result = 0;
   {

@@ -11,7 +11,9 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
+#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -28,6 +31,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -38,7 +42,9 @@
 #include "common/testing/test_support.h"
 #include "emulator/token/served_token_session.h"
 #include "emulator/token/token_receiver.h"
+#include "common/qt/history_view.h"
 #include "updater/app/device_dialog.h"
+#include "updater/app/history_texts.h"
 #include "updater/app/updater_window.h"
 
 namespace updater::app {
@@ -287,6 +293,63 @@ void AnswerDeviceDialog(std::function<void(QDialog*)> act) {
   timer->start(2);
 }
 
+// Runs `act` on the next modal window that `match` takes, once it is open.
+void AnswerModal(std::function<bool(QWidget*)> match, std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, match, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible() || !match(modal)) return;
+    timer->stop();
+    timer->deleteLater();
+    act(modal);
+  });
+  timer->start(2);
+}
+
+// The whole row's window: its unit into `units`, then closed.
+void AnswerHistoryRow(QStringList& units) {
+  AnswerModal([](QWidget* w) { return w->objectName() == QStringLiteral("historyRow"); },
+              [&units](QWidget* w) {
+                for (QLineEdit* value : w->findChildren<QLineEdit*>()) {
+                  if (QAccessible::queryAccessibleInterface(value)->text(QAccessible::Name) ==
+                      QStringLiteral("Номер ресивера")) {
+                    units << value->text();
+                  }
+                }
+                qobject_cast<QDialog*>(w)->reject();
+              });
+}
+
+// The text of the history table's first row in the column headed `header`.
+QString FirstRowCell(QTableView* table, const char* header) {
+  const QAbstractItemModel* model = table->model();
+  for (int c = 0; c < model->columnCount(); ++c) {
+    if (model->headerData(c, Qt::Horizontal).toString() == QString::fromUtf8(header)) {
+      return model->index(0, c).data().toString();
+    }
+  }
+  return QStringLiteral("no column ") + QString::fromUtf8(header);
+}
+
+WindowOptions RecordingOptions(const QString& history) {
+  WindowOptions options = TestOptions();
+  options.history = {true, history.toStdString()};
+  return options;
+}
+
+// Settings received from the receiver at COM1 into `file`; true when the
+// receiver saw the reception to its end.
+bool ReceiveSettingsInto(UpdaterWindow& window, const QString& file) {
+  emulator::TokenOptions options;
+  options.role = emulator::TokenRole::kServeSettings;
+  options.image = Pattern(200000 + 512, 9);
+  Receiver receiver(1, options);
+  window.SelectMode(Mode::MODE_RECEIVE);
+  window.TakeFile(file);
+  window.StartOperation();
+  return WaitForEnd(window) && receiver.Finish().completed;
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -294,7 +357,12 @@ class WindowTest : public QObject {
 
  private slots:
   // The settings of this process, out of the user's.
-  void initTestCase() { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); }
+  // The settings and the history of this process, out of the user's.
+  void initTestCase() {
+    qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    qputenv("XDG_STATE_HOME", config_.filePath(QStringLiteral("state")).toUtf8());
+    qunsetenv("RT_HISTORY");
+  }
   void init() { dir_ = std::make_unique<QTemporaryDir>(); }
   void cleanup() { dir_.reset(); }
 
@@ -313,6 +381,8 @@ class WindowTest : public QObject {
   void updateFromWindowBeforeAnySend();
   void stopCutsShortUpdateWaitAndWindowOutlivesNoWorker();
   void deviceChosenInTheWindowIsKeptAndOpened();
+  void operationRecordedShownAndExported();
+  void unwritableHistoryWarnsOnceAndOperationsGoOn();
 
  private:
   QString Path(const QString& name) const { return dir_->filePath(name); }
@@ -458,7 +528,7 @@ void WindowTest::menusKeysAndAccessibleNames() {
       if (!name.isEmpty()) menuItems << name;
     }
   }
-  for (const char* item : {"Открыть", "Закрыть", "COM Порт", "COM1", "COM4", "Скорость порта", "128000", "О Программе "}) {
+  for (const char* item : {"Открыть", "Журнал…", "Закрыть", "COM Порт", "COM1", "COM4", "Скорость порта", "128000", "О Программе "}) {
     QVERIFY2(menuItems.contains(QString::fromUtf8(item)), item);
   }
 
@@ -849,6 +919,91 @@ void WindowTest::deviceChosenInTheWindowIsKeptAndOpened() {
                                       "порт» > «COM Порт» > «Устройство…».")});
   QCOMPARE(answerer.seen.back().caption, QStringLiteral("Updater"));
   QCOMPARE(answerer.seen.back().icon, QMessageBox::Warning);
+}
+
+// A reception recorded with the unit typed beside the file, found in the
+// history view, shown whole and exported.
+void WindowTest::operationRecordedShownAndExported() {
+  BoxAnswerer answerer;
+  UpdaterWindow window(RecordingOptions(Path("history.sqlite")));
+  auto* unit = Find<QLineEdit>(window, "unitField");
+  QCOMPARE(QAccessible::queryAccessibleInterface(unit)->text(QAccessible::Name), QStringLiteral("Номер ресивера:"));
+  QTest::keyClicks(unit, QStringLiteral("RX-0042"));
+  QVERIFY(ReceiveSettingsInto(window, Path("r.wdb")));
+
+  answerer.files.push_back(Path("exported.csv"));
+  QStringList units;  // the whole row's, by double click and by Enter
+  bool viewChecked = false;
+  AnswerModal([](QWidget* w) { return qobject_cast<common::qt::HistoryView*>(w) != nullptr; }, [&](QWidget* w) {
+    const auto close = qScopeGuard([w] { qobject_cast<QDialog*>(w)->reject(); });  // also after a failed check
+    QCOMPARE(w->windowTitle(), QStringLiteral("Журнал"));
+    auto* table = w->findChild<QTableView*>(QStringLiteral("historyTable"));
+    QCOMPARE(table->model()->rowCount(), 1);
+    QCOMPARE(FirstRowCell(table, "Программа"), QStringLiteral("updater"));
+    QCOMPARE(FirstRowCell(table, "Операция"), QStringLiteral("receive-settings"));
+    QCOMPARE(FirstRowCell(table, "Результат"), QStringLiteral("ok (успешно)"));
+    QCOMPARE(FirstRowCell(table, "Номер ресивера"), QStringLiteral("RX-0042"));
+    auto* filter = w->findChild<QLineEdit*>(QStringLiteral("historyFilter"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(filter)->text(QAccessible::Name), QStringLiteral("Фильтр:"));
+    filter->setText(QStringLiteral("rx-00"));
+    QCOMPARE(table->model()->rowCount(), 1);
+    filter->setText(QStringLiteral("нет такого"));
+    QCOMPARE(table->model()->rowCount(), 0);
+    filter->clear();
+
+    const QPoint onRow = table->visualRect(table->model()->index(0, table->horizontalHeader()->logicalIndex(0))).center();
+    AnswerHistoryRow(units);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, onRow);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, onRow);
+    QCOMPARE(units.size(), 1);
+    AnswerHistoryRow(units);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(units.size(), 2);
+
+    for (QPushButton* button : w->findChildren<QPushButton*>()) {
+      if (button->text() == QString::fromUtf8(kHistoryTexts.exportButton)) button->click();
+    }
+    QVERIFY(w->findChild<QLabel*>(QStringLiteral("historyNote"))->text().startsWith(QStringLiteral("Записано строк: 1,")));
+    viewChecked = true;
+  });
+  QAction* item = nullptr;
+  for (QAction* action : window.menuBar()->findChildren<QAction*>()) {
+    if (action->text() == QString::fromUtf8(kHistoryItem)) item = action;
+  }
+  QVERIFY(item != nullptr);
+  item->trigger();
+  QVERIFY(viewChecked);
+  QCOMPARE(units, QStringList({QStringLiteral("RX-0042"), QStringLiteral("RX-0042")}));
+
+  const auto records = common::testing::ParseCsv(common::testing::ReadFile(Path("exported.csv").toStdString()));
+  QCOMPARE(records.size(), 2u);
+  std::map<std::string, std::string> row;
+  for (std::size_t i = 0; i < records[0].size() && i < records[1].size(); ++i) row[records[0][i]] = records[1][i];
+  QCOMPARE(row["program"], "updater");
+  QCOMPARE(row["operation"], "receive-settings");
+  QCOMPARE(row["result"], "ok");
+  QCOMPARE(row["unit"], "RX-0042");
+  QCOMPARE(row["file"], Path("r.wdb").toStdString());
+}
+
+// A history that cannot be written (its folder is a file) is one status
+// line in the run, and every operation goes on as without it.
+void WindowTest::unwritableHistoryWarnsOnceAndOperationsGoOn() {
+  WriteFile(Path("plain"), {1});
+  BoxAnswerer answerer;
+  UpdaterWindow window(RecordingOptions(Path("plain/history.sqlite")));
+  const auto warnings = [&] {
+    return Lines(window).filter(QStringLiteral("Журнал не записывается, операции идут без него: "));
+  };
+  QVERIFY(ReceiveSettingsInto(window, Path("r.wdb")));
+  QVERIFY(WaitFor([&] { return !warnings().isEmpty(); }));
+  QCOMPARE(warnings().size(), 1);
+  QCOMPARE(Lines(window).constLast(), QStringLiteral("Получено удачно! "));
+  QVERIFY(ReceiveSettingsInto(window, Path("r2.wdb")));
+  QCoreApplication::processEvents();
+  QCOMPARE(warnings().size(), 0);  // the list starts afresh with each operation; the line came once
+  QCOMPARE(answerer.Texts(), QStringList({QStringLiteral("Получено удачно! "), QStringLiteral("Получено удачно! ")}));
 }
 
 }  // namespace updater::app
