@@ -124,7 +124,7 @@ class Recorder;
 // without Finish() leaves its row open, as a process that died would.
 class Entry {
  public:
-  Entry() = default;
+  Entry();
   Entry(Entry&&) noexcept;
   Entry& operator=(Entry&&) noexcept;
   ~Entry();

@@ -194,6 +194,7 @@ Location ResolveLocation(std::optional<std::string> flagPath, bool noHistory,
 
 Entry::Entry(Entry&&) noexcept = default;
 Entry& Entry::operator=(Entry&&) noexcept = default;
+Entry::Entry() = default;
 Entry::~Entry() = default;
 
 void Entry::SetVersions(std::string hardware, std::string software) {

@@ -15,6 +15,7 @@
 
 #include "common/exit_codes.h"
 #include "common/testing/test_support.h"
+#include "common/testing/test_support.h"
 
 namespace {
 
@@ -24,40 +25,6 @@ std::string Contents(std::FILE* file) {
   for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
   std::fclose(file);
   return text;
-}
-
-// RFC 4180: fields with commas, quotes and line breaks inside quotes.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows(1);
-  std::string field;
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        field += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      rows.back().push_back(field);
-      field.clear();
-    } else if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      rows.back().push_back(field);
-      field.clear();
-      rows.emplace_back();
-    } else {
-      field += c;
-    }
-  }
-  if (rows.back().empty()) rows.pop_back();
-  return rows;
 }
 
 class HistoryCommandTest : public ::testing::Test {
@@ -189,7 +156,7 @@ TEST_F(HistoryCommandTest, JsonAndCsvCarryEveryColumnAndReadBackAlike) {
   ASSERT_EQ(Run({"--history", path_, "--json"}), common::kExitOk) << errors_;
   const nlohmann::json json = nlohmann::json::parse(output_);
   ASSERT_EQ(Run({"--history", path_, "--csv"}), common::kExitOk) << errors_;
-  const auto csv = ParseCsv(output_);
+  const auto csv = common::testing::ParseCsv(output_);
   ASSERT_EQ(csv.size(), 6u) << output_;
   ASSERT_EQ(json.size(), 5u);
   ASSERT_EQ(csv[0].size(), history::kColumns.size());
