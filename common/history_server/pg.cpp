@@ -11,10 +11,20 @@ namespace {
 // How often a wait looks at `stop`.
 constexpr std::chrono::milliseconds kStopSlice{50};
 
-std::string OneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
+// libpq's texts end in a line feed and may go on over indented lines.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  bool blank = false;
+  for (const char c : text) {
+    if (c == '\n' || c == '\t' || c == ' ') {
+      blank = true;
+      continue;
+    }
+    if (blank && !line.empty()) line += ' ';
+    blank = false;
+    line += c;
+  }
+  return line;
 }
 
 enum class Wait { kReady, kTimedOut, kStopped, kBroken };
