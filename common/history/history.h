@@ -14,6 +14,7 @@
 // from one thread at a time); each call blocks at most for the busy timeout.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/serial_ports.h"
 
 namespace history {
 
@@ -59,6 +62,30 @@ struct Row {
   std::string station;
   std::optional<std::string> unit;
 };
+
+// The columns in the file's order (also the CSV header and the JSON keys).
+inline constexpr std::array<std::string_view, 22> kColumns = {
+    "id",       "started",  "ended",     "duration_ms", "program",   "version", "operation", "mode",
+    "port",     "device",   "adapter",   "hardware",    "software",  "file",    "file_size", "file_sha256",
+    "result",   "exit_code", "message",  "operator",    "station",   "unit"};
+
+// The schema this program writes (PRAGMA user_version).  Older files are
+// migrated in place; a newer one is only read.
+inline constexpr int kSchemaVersion = 2;
+
+// How long a call waits for another process's lock on the file before it
+// gives up (and warns).  Transactions are a few statements long, so only a
+// stuck process holds the lock this long.
+inline constexpr std::chrono::milliseconds kBusyTimeout{2000};
+
+// What tests and benchmarks change; the programs keep the defaults.
+struct Options {
+  std::chrono::milliseconds busyTimeout = kBusyTimeout;
+  common::DeviceRoots roots;  // where the adapter of Start::device is looked up
+};
+
+// A UTC time as the rows carry it: 2026-12-10T13:25:40.123Z.  Any thread.
+std::string IsoTime(std::chrono::system_clock::time_point time);
 
 // Where the history lives for a run: off, or a file.
 struct Location {
@@ -114,7 +141,15 @@ class Recorder {
  public:
   // Opens lazily; a disabled location records nothing and never warns.
   Recorder(Location location, Warning warning);
+  Recorder(Location location, Warning warning, Options options);
   ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Writes the operation's row (result null) in a transaction of its own;
+  // the entry records nothing when the history is off or failed.  Hashes
+  // Start::file first (about 2 ms per MB); blocks at most for the busy
+  // timeout beyond that.
   Entry Begin(const Start& start);
   // Called after each Finish that reached the file, on the finishing
   // thread (the shared-database uploader's cue); must not block.
@@ -133,20 +168,44 @@ struct Filter {
   std::optional<std::string> result;
   std::optional<std::string> operation;
   std::optional<std::string> port;
-  int limit = 50;
+  int limit = 50;  // 0: every row
 };
 
-// "" or the message for a wrong filter value (exit 2).
+// "" or the message for a wrong filter value (exit 2), naming the
+// command-line option, e.g. "--since: \"12/10\" is not a date ...".
 std::string CheckFilter(const Filter& filter);
 
 struct QueryResult {
   bool ok = true;
   std::string message;  // why the file could not be read (exit 10)
   std::vector<Row> rows;  // newest first
+  std::string warning;    // one line to show, e.g. a newer program's file read read-only
 };
 // Marks the rows of dead processes interrupted first (when the file is
-// writable).  Blocks at most for the busy timeout.
+// writable; in the rows returned in any case).  A missing file is an empty
+// history.  The filter must have passed CheckFilter.  Blocks at most for the
+// busy timeout plus the reading.  Any thread.
 QueryResult Query(const std::string& path, const Filter& filter);
+QueryResult Query(const std::string& path, const Filter& filter, const Options& options);
+
+// For the shared-database uploader: every row carries a key unique to it
+// (a random UUID, lowercase 8-4-4-4-12) and the time it was uploaded.
+struct PendingRow {
+  Row row;
+  std::string uuid;
+};
+// Finished rows (interrupted ones included) not yet uploaded, oldest first,
+// at most `limit` (0: all).  Marks dead processes' rows interrupted first.
+// Empty when the file is missing or cannot be read (`error` then says why).
+// Blocks at most for the busy timeout plus the reading.  Any thread.
+std::vector<PendingRow> Pending(const std::string& path, int limit, std::string* error = nullptr,
+                                const Options& options = {});
+// Stamps the rows with these keys uploaded at `time` (rows already stamped
+// keep their first time), in one transaction; false (with `error`) when the
+// file could not be written.  Blocks at most for the busy timeout.
+bool MarkUploaded(const std::string& path, const std::vector<std::string>& uuids,
+                  std::chrono::system_clock::time_point time, std::string* error = nullptr,
+                  const Options& options = {});
 
 // Outputs: a table for a person (one line per row), RFC 4180 CSV with a
 // header line, a JSON array of objects with the keys of Row.
