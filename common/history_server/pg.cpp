@@ -73,6 +73,9 @@ Connection Connect(const Parameters& parameters, Clock::time_point deadline, std
     failure = {OneLine(PQerrorMessage(connection.get())), {}};
     return nullptr;
   }
+  // The server's notices ("already exists, skipping") are for nobody here;
+  // libpq would print them on standard error.
+  PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   for (;;) {
     if (state == PGRES_POLLING_OK) break;

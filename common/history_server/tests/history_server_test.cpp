@@ -29,26 +29,30 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kShortTimeout{700};
 
-// The cluster the whole binary shares: an owner role that owns the
-// database "receivers" (and makes its schema), a station role that may only
-// insert and select once the schema is there.
+// The cluster the whole binary shares, made when a case first needs it: an
+// owner role that owns the database "receivers" (and makes its schema), a
+// station role that may only insert and select once the schema is there.
 class Cluster : public ::testing::Environment {
  public:
-  void SetUp() override {
-    cluster_ = std::make_unique<testing::PgCluster>();
-    ASSERT_TRUE(cluster_->Ok()) << cluster_->Error();
-    ASSERT_EQ(cluster_->AddRole("owner", "owner-secret"), "");
-    ASSERT_EQ(cluster_->AddRole("station", "station-secret"), "");
-    ASSERT_EQ(cluster_->Admin("CREATE DATABASE receivers OWNER owner"), "");
-    ASSERT_EQ(cluster_->Admin("REVOKE ALL ON DATABASE receivers FROM PUBLIC; "
-                              "GRANT CONNECT ON DATABASE receivers TO owner, station"),
-              "");
-  }
   void TearDown() override { cluster_.reset(); }
+  // "" once the cluster is up, else why not.
+  static std::string Ready() {
+    if (!cluster_) {
+      cluster_ = std::make_unique<testing::PgCluster>();
+      if (!cluster_->Ok()) return problem_ = cluster_->Error();
+      problem_ = cluster_->AddRole("owner", "owner-secret");
+      problem_ += cluster_->AddRole("station", "station-secret");
+      problem_ += cluster_->Admin("CREATE DATABASE receivers OWNER owner");
+      problem_ += cluster_->Admin("REVOKE ALL ON DATABASE receivers FROM PUBLIC; "
+                                  "GRANT CONNECT ON DATABASE receivers TO owner, station");
+    }
+    return problem_;
+  }
   static testing::PgCluster& Get() { return *cluster_; }
 
  private:
   static inline std::unique_ptr<testing::PgCluster> cluster_;
+  static inline std::string problem_;
 };
 [[maybe_unused]] const auto* const kCluster = ::testing::AddGlobalTestEnvironment(new Cluster);
 
@@ -60,6 +64,7 @@ Server Station() { return {Cluster::Get().Conninfo("station", "receivers"), kSho
 class SharedHistory : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_EQ(Cluster::Ready(), "");
     ASSERT_EQ(Cluster::Get().Admin("DROP TABLE IF EXISTS history, schema_version", "receivers"), "");
     ASSERT_TRUE(folder_.Ok());
   }

@@ -142,6 +142,7 @@ std::string PgCluster::Admin(const std::string& sql, const std::string& database
                                " user=postgres dbname=" + database;
   PGconn* c = PQconnectdb(conninfo.c_str());
   std::string error;
+  PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
   if (PQstatus(c) != CONNECTION_OK) {
     error = PQerrorMessage(c);
   } else {
