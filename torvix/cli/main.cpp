@@ -1,7 +1,9 @@
 // torvix-cli: the link tool's command-line front end.
+#include <cstdlib>
 #include <string>
 
 #include "common/build_version.h"
+#include "common/cli/history_command.h"
 #include "common/cli/output.h"
 #include "torvix/cli/command_line.h"
 #include "torvix/cli/database_commands.h"
@@ -21,7 +23,9 @@ int main(int argc, char** argv) {
   const std::string self = argc > 0 ? argv[0] : "TORVIX";
   receiver.programName = self.substr(self.find_last_of('/') + 1);  // the boxes' caption
   receiver.factoryText = &factoryText;
+  receiver.environment = [](const char* name) -> const char* { return std::getenv(name); };
   torvix::cli::AddReceiverCommands(app, outcome.exitCode, receiver);
+  common::cli::AddHistoryCommand(app, outcome.exitCode, {torvix::cli::kProgramName, receiver.environment});
   // What the commands without a receiver print is gathered and written
   // whole at the end, so that a standard output that fails is seen.
   common::cli::GatheredOutput gathered;

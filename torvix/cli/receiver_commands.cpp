@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/cli/events.h"
+#include "common/cli/history_command.h"
 #include "common/cli/output.h"
 #include "common/cli/receivers.h"
 #include "common/cli/runner.h"
@@ -28,6 +29,7 @@ struct CommonOptions {
   std::vector<std::string> devices;
   bool json = false;
   std::string trace;
+  common::cli::HistoryOptions history;
 };
 
 struct UpgradeOptions {
@@ -107,6 +109,7 @@ void AddPortOptions(CLI::App* sub, CommonOptions& options) {
                 "Print progress as JSON events, one object per line, on standard output (the rest on standard error)");
   sub->add_option("--trace", options.trace,
                   "Write every frame exchanged to this file (with several receivers, one file each)");
+  common::cli::AddHistoryOptions(sub, options.history);
 }
 
 std::vector<Receiver> ReceiversOf(const CommonOptions& options) {
@@ -136,7 +139,7 @@ struct ReceiverRun {
 // Runs the command on one receiver, on the runner's thread for it.
 common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, const CommonOptions& options,
                                     const Command& command, Receiver receiver, ReceiverRun& run,
-                                    FactoryText* factoryText) {
+                                    FactoryText* factoryText, const common::OperationHistory& history) {
   ConsoleUi& ui = *run.ui;
   ui.SetDevicePath(receiver.device);
   ui.SetOperationThread(std::this_thread::get_id());
@@ -156,7 +159,7 @@ common::cli::ReceiverOutcome RunOne(const ReceiverCommandSettings& settings, con
     ProgramValues values;
     // Each run is a new program: a port that does not open at an upgrade's
     // first connect leaves no hardware number worth checking against.
-    OperationContext context{values, ui, progress, settings.programName, true};
+    OperationContext context{values, ui, progress, settings.programName, true, history};
     code = command.operation(context, ui, receiver, factoryText);
     if (!trace.Close()) ui.ShowCommandError(trace.Error(), "trace");
   }
@@ -207,6 +210,11 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
     std::fprintf(settings.err, "%s: %s\n", settings.programTitle.c_str(), clash->c_str());
     return common::kExitUsage;
   }
+  const common::cli::RunHistory history(options.history, settings.programTitle, settings.environment, settings.err);
+  if (const std::string wrong = history.CheckUnits(receivers.size()); !wrong.empty()) {
+    std::fprintf(settings.err, "%s: %s\n", settings.programTitle.c_str(), wrong.c_str());
+    return common::kExitUsage;
+  }
   const int input = settings.in != nullptr ? ::fileno(settings.in) : -1;
   common::cli::ReceiverRunner runner(
       {settings.programTitle, command.name, options.json, settings.out, settings.err, input});
@@ -214,6 +222,7 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
   std::vector<std::unique_ptr<ReceiverRun>> runs;
   std::vector<common::cli::RunnerReceiver> parts;
   for (const Receiver& receiver : receivers) {
+    const common::OperationHistory recording = history.For(runs.size());
     runs.push_back(std::make_unique<ReceiverRun>());
     ReceiverRun& run = *runs.back();
     ConsoleUi::Presentation presentation;
@@ -230,8 +239,8 @@ int RunCommand(const ReceiverCommandSettings& settings, const CommonOptions& opt
                                          ConsoleUi::StopFlags{&run.cancel, &run.unattended}, presentation);
     FactoryText* text = alone ? settings.factoryText : &run.text;
     parts.push_back({receiver.device,
-                     [&settings, &options, &command, receiver, &run, text] {
-                       return RunOne(settings, options, command, receiver, run, text);
+                     [&settings, &options, &command, receiver, &run, text, recording] {
+                       return RunOne(settings, options, command, receiver, run, text, recording);
                      },
                      [&run] {
                        run.unattended.store(true);
@@ -253,23 +262,10 @@ int ReadInto(OperationContext& context, ConsoleUi& ui, FactoryText& text, const 
   if (!error.empty()) ReportFileError(ui, error);
   if (result == OperationResult::kDone) ui.ShowInfo("Factory data written to " + path, caption);
   // Refused here means the downloaded image is not valid, as print says of a file.
-  return result == OperationResult::kRefused ? common::kExitInvalidImage : ExitCodeFor(result);
+  return ExitCodeFor(OperationCode::ReadUserData, result);
 }
 
 }  // namespace
-
-int ExitCodeFor(OperationResult result) {
-  switch (result) {
-    case OperationResult::kDone: return common::kExitOk;
-    case OperationResult::kFailed: return common::kExitFailed;
-    case OperationResult::kStopped: return common::kExitStopped;
-    case OperationResult::kDeclined: return common::kExitDeclined;
-    case OperationResult::kRefused: return common::kExitRefused;
-    case OperationResult::kFileError: return common::kExitFile;
-    case OperationResult::kPortNotOpened: return common::kExitPortNotOpened;
-  }
-  return common::kExitFailed;
-}
 
 void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSettings& settings) {
   {
@@ -291,7 +287,8 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         // A failure and its text: on standard error.
         ui.ShowMessage("Hardware version: Unavailable.\nSoftware version: Unavailable.\nConnection failed.",
                        "Receiver Information");
-        return report.result == OperationResult::kDone ? common::kExitFailed : ExitCodeFor(report.result);
+        return report.result == OperationResult::kDone ? common::kExitFailed
+                                                       : ExitCodeFor(OperationCode::Connect, report.result);
       };
       exitCode = RunCommand(settings, *portOptions, command);
     });
@@ -331,7 +328,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         std::string error;
         const OperationResult result = WriteFactoryData(context, *text, *writePath, error);
         if (!error.empty()) ReportFileError(ui, error);
-        return ExitCodeFor(result);
+        return ExitCodeFor(OperationCode::WriteFactoryData, result);
       };
       exitCode = RunCommand(settings, *writeCommon, command);
     });
@@ -375,7 +372,7 @@ void AddReceiverCommands(CLI::App& app, int& exitCode, const ReceiverCommandSett
         std::string error;
         const OperationResult result = Upgrade(context, u.mode, u.rom, error);
         if (!error.empty()) ReportFileError(ui, error);
-        return ExitCodeFor(result);
+        return ExitCodeFor(OperationCode::Upgrade, result);
       };
       exitCode = RunCommand(settings, *portOptions, command);
     });

@@ -16,7 +16,10 @@
 // first failure's (in the order given).  Ctrl-C stops them all, and an
 // upgrade asks once for all.  --json prints events (common/cli/events.h) on
 // standard output and the human text on standard error; --trace FILE writes
-// every frame exchanged (common/trace_file.h).
+// every frame exchanged (common/trace_file.h).  Each operation is recorded in
+// the service history (--history PATH, --no-history, --unit ID, RT_HISTORY;
+// common/cli/history_command.h); a history that cannot be written says so in
+// one line on standard error and changes no exit code.
 #pragma once
 
 #include <cstdio>
@@ -24,14 +27,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/cli/history_command.h"
 #include "common/cli/output.h"
 #include "torvix/cli/program_name.h"
 #include "torvix/ops/operations.h"
 
 namespace torvix::cli {
-
-// The exit code of an operation's result (common/exit_codes.h).
-int ExitCodeFor(OperationResult result);
 
 // The exit codes, as the commands' help shows them: the table both command lines share.
 inline constexpr const char* kReceiverExitCodesHelp = common::cli::kExitCodesHelp;
@@ -43,7 +44,10 @@ struct ReceiverCommandSettings {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   std::FILE* in = stdin;                // answers questions when it is a terminal
-  std::string programTitle = kProgramName;  // named in the trace files' heading
+  std::string programTitle = kProgramName;  // named in the trace files' heading and the history's rows
+  // Where RT_HISTORY and the default history file are read from (std::getenv
+  // in the program); empty: only --history PATH records.
+  common::cli::Environment environment;
 };
 
 // Registers the commands on `app`.  The command that runs stores its exit

@@ -4,6 +4,15 @@
 // supply the questions and boxes (OperationUi) and the progress window
 // (ProgressRunner).  Everything runs on the caller's (user-interface) thread;
 // each operation blocks until its progress window has closed.
+//
+// Each operation on a receiver (Connect, Upgrade, ReadUserData,
+// WriteFactoryData) leaves one row in the service history when the context
+// carries a recorder (OperationContext::history): begun as the operation
+// starts, finished with its result, the command lines' exit code for it
+// (ExitCodeFor), and the text of the last box the operator was shown on a
+// failure.  The connect an upgrade entry makes first is part of the
+// upgrade's row.  Recording never changes what an operation does; it blocks
+// at most for the history's busy timeout at the start and at the end.
 #pragma once
 
 #include <functional>
@@ -12,6 +21,7 @@
 #include <ostream>
 #include <string>
 
+#include "common/operation_history.h"
 #include "torvix/ops/factory_report.h"
 #include "torvix/ops/progress_session.h"
 
@@ -59,6 +69,9 @@ class ProgressRunner {
  public:
   virtual ~ProgressRunner() = default;
   virtual JobOutcome Run(OperationCode operation, const OperationData& data) = 0;
+  // The port the next Run opens, as the history names it (port and device);
+  // none when the runner cannot tell.  Caller's thread; returns at once.
+  virtual std::optional<PortChoice> NextPort() const { return std::nullopt; }
 };
 
 // The progress window as a blocking session on the caller's thread (RunSession).
@@ -70,6 +83,7 @@ class BlockingProgress : public ProgressRunner {
   JobOutcome Run(OperationCode operation, const OperationData& data) override {
     return RunSession(ui_, &ui_, programName_, operation, port_, data, timings_, cancel_);
   }
+  std::optional<PortChoice> NextPort() const override { return port_; }
 
  private:
   OperationUi& ui_;
@@ -102,6 +116,9 @@ struct OperationContext {
   // check.  The command line sets it: each of its runs is a new program, with
   // no earlier connect whose hardware number a check could use.
   bool portFailureEndsUpgrade = false;
+  // Where the operations record themselves (no recorder: nowhere).  The
+  // front end fills it in; the unit may change between operations.
+  common::OperationHistory history;
 };
 
 enum class OperationResult {
@@ -115,6 +132,10 @@ enum class OperationResult {
 };
 
 OperationResult ToOperationResult(JobOutcome outcome);
+
+// The command lines' exit code (common/exit_codes.h) of `operation` ending
+// with `result`; a refused Read User Data is an image that is not valid.
+int ExitCodeFor(OperationCode operation, OperationResult result);
 
 // Texts of the operations.
 inline constexpr const char* kPasswordError = "password error!";

@@ -5,6 +5,12 @@
 //   updater-cli update FILE.wsw  [--port COMn | --device PATH]... [--force] [--json] [--trace FILE]
 //   updater-cli check FILE [--baud RATE]
 //   updater-cli ports [--json]
+//   updater-cli history [--since DATE] [--until DATE] [--unit ID] [--result R] [--operation OP]
+//                       [--port COMn] [--limit N] [--json | --csv] [--history PATH]
+//
+// send, receive and update take --history PATH, --no-history and --unit ID
+// too: every operation is recorded in the service history (RT_HISTORY,
+// common/cli/history_command.h), also one refused before it started.
 //
 // The operation runs on a worker thread exactly as behind the window; the
 // console shows its status lines and progress on standard output, and
@@ -13,6 +19,7 @@
 // shared with torvix-cli (common/exit_codes.h).
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -23,6 +30,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/build_version.h"
+#include "common/cli/history_command.h"
 #include "common/cli/output.h"
 #include "common/cli/port_report.h"
 #include "common/cli/receivers.h"
@@ -34,6 +42,7 @@
 #include "updater/cli/check_file.h"
 #include "updater/cli/program_name.h"
 #include "updater/cli/run_jobs.h"
+#include "updater/transport/recorded_operation.h"
 #include "updater/transport/file_checks.h"
 #include "updater/transport/updater_port.h"
 
@@ -83,6 +92,9 @@ int main(int argc, char** argv) {
   bool force = false;
   bool json = false;
   std::string trace;
+  common::cli::HistoryOptions historyOptions;
+  const common::cli::Environment environment = [](const char* name) -> const char* { return std::getenv(name); };
+  int historyExit = common::kExitOk;
 
   auto addCommon = [&](CLI::App* sub, bool withBaud) {
     sub->add_option("FILE", file, "Settings (.wdb) or software (.wsw) file")->required();
@@ -108,6 +120,7 @@ int main(int argc, char** argv) {
                   "Print progress as JSON events, one object per line, on standard output (the rest on standard error)");
     sub->add_option("--trace", trace,
                     "Write every token and packet exchanged to this file (with several receivers, one file each)");
+    common::cli::AddHistoryOptions(sub, historyOptions);
   };
   CLI::App* send = app.add_subcommand("send", "Send a settings file into the receiver");
   CLI::App* receive = app.add_subcommand(
@@ -127,9 +140,10 @@ int main(int argc, char** argv) {
   check->footer(common::cli::kExitCodesHelp);
   CLI::App* portsCommand = app.add_subcommand("ports", "List the serial devices present and where COM1 to COM4 lead");
   portsCommand->add_flag("--json", json, "Print the list as JSON");
+  CLI::App* historyCommand = common::cli::AddHistoryCommand(app, historyExit, {kProgram, environment});
   const std::string unknown =
       common::cli::UnknownSubcommand(kProgram, std::vector<std::string>(argv + std::min(argc, 1), argv + argc),
-                                     {"send", "receive", "update", "check", "ports"});
+                                     {"send", "receive", "update", "check", "ports", "history"});
   if (!unknown.empty()) {
     std::fprintf(stderr, "%s\n", unknown.c_str());
     return common::kExitUsage;
@@ -145,6 +159,7 @@ int main(int argc, char** argv) {
     }
     return code == 0 ? common::kExitOk : common::kExitUsage;
   }
+  if (historyCommand->parsed()) return historyExit;
 
   if (portsCommand->parsed() || check->parsed()) {
     // Gathered and written whole, so that a standard output that cannot be
@@ -166,25 +181,6 @@ int main(int argc, char** argv) {
   }
 
   const Mode mode = send->parsed() ? Mode::MODE_SEND : receive->parsed() ? Mode::MODE_RECEIVE : Mode::MODE_UPDATE;
-  // The window refuses such a file when it is chosen; here --force takes it
-  // for the odd file that is right all the same.
-  if (const std::string problem = FileProblem(mode, file); !force && !problem.empty()) {
-    std::fprintf(stderr, "%s\n",
-                 common::cli::OwnLine(kProgram, "Не тот Файл! " + problem + " (--force takes it all the same)").c_str());
-    return common::kExitRefused;
-  }
-  // A software file that check would refuse (cut short, a record too long)
-  // fails in the middle of the update: refuse it before the receiver is
-  // contacted.  --force sends it all the same.
-  if (mode == Mode::MODE_UPDATE && !force) {
-    if (const auto refusal = updater::cli::SoftwareFileRefusal(file)) {
-      const bool refused = refusal->code == common::kExitRefused;
-      std::fprintf(stderr, "updater-cli: %s%s\n", refusal->reason.c_str(),
-                   refused ? " (--force sends it all the same)" : "");
-      return refusal->code;
-    }
-  }
-
   std::vector<std::string> names = devices;
   names.insert(names.end(), ports.begin(), ports.end());
   if (names.empty()) names.push_back("COM1");
@@ -192,6 +188,35 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "updater-cli: %s\n", clash->c_str());
     return common::kExitUsage;
   }
+  const common::cli::RunHistory history(historyOptions, kProgram, environment, stderr);
+  if (const std::string wrong = history.CheckUnits(names.size()); !wrong.empty()) {
+    std::fprintf(stderr, "%s\n", common::cli::OwnLine(kProgram, wrong).c_str());
+    return common::kExitUsage;
+  }
+  // An operation refused before any receiver is contacted is recorded for
+  // each receiver it was meant for.
+  auto refuse = [&](int code, const std::string& line) {
+    std::fprintf(stderr, "%s\n", common::cli::OwnLine(kProgram, line).c_str());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      updater::RecordRefusal(mode, {file, names[i], baud}, history.For(i), code, line);
+    }
+    return code;
+  };
+  // The window refuses such a file when it is chosen; here --force takes it
+  // for the odd file that is right all the same.
+  if (const std::string problem = FileProblem(mode, file); !force && !problem.empty()) {
+    return refuse(common::kExitRefused, "Не тот Файл! " + problem + " (--force takes it all the same)");
+  }
+  // A software file that check would refuse (cut short, a record too long)
+  // fails in the middle of the update: refuse it before the receiver is
+  // contacted.  --force sends it all the same.
+  if (mode == Mode::MODE_UPDATE && !force) {
+    if (const auto refusal = updater::cli::SoftwareFileRefusal(file)) {
+      const bool refused = refusal->code == common::kExitRefused;
+      return refuse(refusal->code, refusal->reason + (refused ? " (--force sends it all the same)" : ""));
+    }
+  }
+
   const bool many = names.size() > 1;
   std::vector<updater::cli::Target> targets;
   for (const std::string& name : names) {
@@ -202,6 +227,7 @@ int main(int argc, char** argv) {
     target.device = common::ResolvePortName(name, common::kUpdaterSettings);
     if (many) target.prefix = "[" + shortName + "] ";
     if (!trace.empty()) target.trace = many ? common::cli::WithShortName(trace, shortName) : trace;
+    target.history = history.For(targets.size());
     targets.push_back(std::move(target));
   }
   // A reception's file goes into a folder that must take it: say so before
@@ -209,10 +235,7 @@ int main(int argc, char** argv) {
   if (mode == Mode::MODE_RECEIVE) {
     for (const updater::cli::Target& target : targets) {
       common::ReplacingFile probe;
-      if (!probe.Create(target.job.fileName)) {
-        std::fprintf(stderr, "updater-cli: %s\n", probe.Error().c_str());
-        return common::kExitFile;
-      }
+      if (!probe.Create(target.job.fileName)) return refuse(common::kExitFile, probe.Error());
     }
   }
   updater::cli::RunSettings settings;

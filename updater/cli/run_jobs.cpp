@@ -9,6 +9,7 @@
 #include "common/trace_file.h"
 #include "updater/cli/console_host.h"
 #include "updater/cli/program_name.h"
+#include "updater/transport/recorded_operation.h"
 #include "updater/transport/stop_question.h"
 
 namespace updater::cli {
@@ -22,16 +23,6 @@ bool IsYes(const std::string& answer) {
     if (answer == yes) return true;
   }
   return false;
-}
-
-int ExitCodeFor(std::optional<updater::Failure> failure) {
-  if (!failure) return common::kExitFailed;
-  switch (*failure) {
-    case updater::Failure::kFile: return common::kExitFile;
-    case updater::Failure::kRefusedFile: return common::kExitRefused;
-    case updater::Failure::kPort: return common::kExitPortNotOpened;
-  }
-  return common::kExitFailed;
 }
 
 const char* CommandOf(Mode mode) {
@@ -62,21 +53,24 @@ struct Worker {
       }
       port.SetTrace(&trace);
     }
-    Outcome outcome = Outcome::kFailed;
-    switch (mode) {
-      case Mode::MODE_SEND: outcome = SendSettings(target.job, port, host); break;
-      case Mode::MODE_RECEIVE: outcome = ReceiveSettings(target.job, port, host); break;
-      case Mode::MODE_UPDATE: outcome = UpdateSoftware(target.job, port, host); break;
-    }
+    const RecordedOutcome recorded =
+        RunRecorded(mode, target.job, host, target.history, [this](WorkerHost& noting) {
+          switch (mode) {
+            case Mode::MODE_SEND: return SendSettings(target.job, port, noting);
+            case Mode::MODE_RECEIVE: return ReceiveSettings(target.job, port, noting);
+            case Mode::MODE_UPDATE: break;
+          }
+          return UpdateSoftware(target.job, port, noting);
+        });
     port.SetTrace(nullptr);
     if (!trace.Close()) host.ReportFailure(Failure::kFile, trace.Error());
-    if (outcome == Outcome::kSucceeded && !host.LastFailure()) return {common::kExitOk, ""};
+    if (recorded.exitCode == common::kExitOk && !host.LastFailure()) return {common::kExitOk, ""};
     if (!host.LastFailure() && !stopped.load()) {
       // The operation's status lines say where it failed; say it where a
       // failure's reason goes too.
       host.ReportExchangeFailure(target.device, host.LastError());
     }
-    return {ExitCodeFor(host.LastFailure()), host.LastReason()};
+    return {ExitCodeFor(recorded.outcome, host.LastFailure(), stopped.load()), host.LastReason()};
   }
 
   // The stop answered yes, as the window does it: flag, line, interrupt.

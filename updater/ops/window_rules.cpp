@@ -44,12 +44,13 @@ ModeControls ControlsFor(Mode mode, bool modelChosen) {
   return {kUpdateLabel, kStartUpdate, true};
 }
 
-void RunOperation(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host) {
+Outcome RunOperation(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host) {
   switch (mode) {
-    case Mode::MODE_SEND: SendSettings(job, port, host); break;
-    case Mode::MODE_RECEIVE: ReceiveSettings(job, port, host); break;
-    case Mode::MODE_UPDATE: UpdateSoftware(job, port, host); break;
+    case Mode::MODE_SEND: return SendSettings(job, port, host);
+    case Mode::MODE_RECEIVE: return ReceiveSettings(job, port, host);
+    case Mode::MODE_UPDATE: break;
   }
+  return UpdateSoftware(job, port, host);
 }
 
 // The worker's host: every call runs on the window thread and is waited for.
@@ -231,8 +232,12 @@ void WindowRules::StartWorker() {
   // box should it not open.
   op->device = CurrentDevice(PortNumber(), options_.deviceRoots);
   RefreshPort();
-  op->thread = std::thread([this, op, job] {
-    options_.worker(op->host.OperationMode(), job, op->port, op->host);
+  common::OperationHistory history = options_.history;
+  history.unit = unit_;
+  op->thread = std::thread([this, op, job, history = std::move(history)] {
+    const Mode mode = op->host.OperationMode();
+    RunRecorded(mode, job, op->host, history,
+                [&](WorkerHost& host) { return options_.worker(mode, job, op->port, host); });
     view_.PostToWindowThread([this] { WorkerFinished(); });
   });
 }

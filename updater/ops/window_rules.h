@@ -31,7 +31,9 @@
 #include <optional>
 #include <string>
 
+#include "common/operation_history.h"
 #include "common/serial_ports.h"
+#include "updater/transport/recorded_operation.h"
 #include "updater/transport/stop_question.h"
 #include "updater/transport/updater_port.h"
 #include "updater/transport/worker_host.h"
@@ -107,15 +109,19 @@ class WindowView {
 };
 
 // One operation's worker: SendSettings, ReceiveSettings or UpdateSoftware by
-// mode (the default), or a test's stand-in.  Runs on the worker thread and
-// must run EndWorker(host) as its last act.
-using WorkerBody = std::function<void(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host)>;
-void RunOperation(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host);
+// mode (the default), or a test's stand-in.  Runs on the worker thread, must
+// run EndWorker(host) as its last act, and returns how the operation ended.
+using WorkerBody = std::function<Outcome(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host)>;
+Outcome RunOperation(Mode mode, const Job& job, UpdaterPort& port, WorkerHost& host);
 
 struct RulesOptions {
   PortTimings portTimings;      // the receivers' values unless a test shortens them
   common::DeviceRoots deviceRoots;  // where a port's device and the others present are looked for
   WorkerBody worker = RunOperation;
+  // Where each operation is recorded (updater/transport/recorded_operation.h);
+  // no recorder: nowhere.  The window sets program "updater" and the build's
+  // version; the unit comes from SetUnit().
+  common::OperationHistory history;
 };
 
 class WindowRules {
@@ -145,6 +151,9 @@ class WindowRules {
   void StartOperation();  // start button, Enter
   void StopOperation();   // stop button, Esc; asks only while running
   void TimerTick(TimerId id);  // a tick of a running timer
+  // The receiver's label recorded with the operations started from now on;
+  // none: no unit.
+  void SetUnit(std::optional<std::string> unit) { unit_ = std::move(unit); }
   // The close box or "&Закрыть": true when the window may close now.  While
   // a stopping worker runs, false, and the window closes at its end.
   bool CloseRequested();
@@ -182,6 +191,7 @@ class WindowRules {
   std::string portName_;
   bool modelChosen_ = false;
   bool closeWhenStopped_ = false;
+  std::optional<std::string> unit_;
   std::unique_ptr<Operation> operation_;
   std::uint64_t operations_ = 0;  // operations started, to tell them apart
 };

@@ -173,6 +173,7 @@ class TestWorker {
         host.AddStatusLine(kCancelled);
       }
       EndWorker(host);
+      return Outcome::kSucceeded;
     };
   }
 

@@ -1,0 +1,149 @@
+#include "common/cli/history_command.h"
+
+#include <memory>
+#include <utility>
+
+#include "common/build_version.h"
+#include "common/cli/output.h"
+#include "common/cli/receivers.h"
+#include "common/exit_codes.h"
+
+namespace common::cli {
+namespace {
+
+const char* NoEnvironment(const char*) { return nullptr; }
+
+history::Location LocationOf(const std::string& path, bool off, const Environment& environment) {
+  std::optional<std::string> flag;
+  if (!path.empty()) flag = path;
+  return history::ResolveLocation(flag, off, environment ? environment : Environment(NoEnvironment));
+}
+
+// --port of the filter: n or "COMn" (any case), kept as "COMn" as the rows have it.
+std::string ComFilter(std::string& value) {
+  const std::optional<int> number = ComNumber(value);
+  if (!number || *number < 1) return value + ": a COM port, as COMn or n";
+  value = "COM" + std::to_string(*number);
+  return "";
+}
+
+struct HistoryQuery {
+  std::string path;
+  std::string since, until, unit, result, operation, port;
+  int limit = 50;
+  bool json = false;
+  bool csv = false;
+};
+
+std::optional<std::string> Given(const std::string& value) {
+  if (value.empty()) return std::nullopt;
+  return value;
+}
+
+int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) {
+  history::Filter filter;
+  filter.since = Given(query.since);
+  filter.until = Given(query.until);
+  filter.unit = Given(query.unit);
+  filter.result = Given(query.result);
+  filter.operation = Given(query.operation);
+  filter.port = Given(query.port);
+  filter.limit = query.limit;
+  if (const std::string wrong = history::CheckFilter(filter); !wrong.empty()) {
+    std::fprintf(settings.err, "%s\n", OwnLine(settings.program, wrong).c_str());
+    return kExitUsage;
+  }
+  const history::Location location = LocationOf(query.path, false, settings.environment);
+  if (!location.enabled) {
+    std::fprintf(settings.err, "%s\n",
+                 OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
+                     .c_str());
+    return kExitFile;
+  }
+  const history::QueryResult found = history::Query(location.path, filter);
+  if (!found.ok) {
+    std::fprintf(settings.err, "%s\n", FileError(settings.program, location.path, found.message).c_str());
+    return kExitFile;
+  }
+  const std::string text = query.json  ? history::FormatJson(found.rows)
+                           : query.csv ? history::FormatCsv(found.rows)
+                                       : history::FormatTable(found.rows);
+  std::fflush(settings.out);
+  if (const int failed = WriteAll(::fileno(settings.out), text); failed != 0) {
+    return ReportOutputError(settings.err, settings.program, failed);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddHistoryOptions(CLI::App* command, HistoryOptions& options) {
+  auto* path = command->add_option("--history", options.path,
+                                   "Record the operation in this history file (default: $RT_HISTORY, else "
+                                   "$XDG_STATE_HOME/KALMER/history.sqlite, else "
+                                   "~/.local/state/KALMER/history.sqlite)");
+  command->add_flag("--no-history", options.off, "Record nothing (as RT_HISTORY=off)")->excludes(path);
+  command->add_option("--unit", options.units,
+                      "The receiver's label (a serial number scanned from it), recorded with the operation; "
+                      "several receivers: one each, in the order of the ports")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+RunHistory::RunHistory(const HistoryOptions& options, const std::string& program, const Environment& environment,
+                       std::FILE* err)
+    : units_(options.units), program_(program) {
+  const history::Location location = LocationOf(options.path, options.off, environment);
+  if (!location.enabled) return;
+  recorder_ = std::make_unique<history::Recorder>(location, [err, program](const std::string& line) {
+    std::fprintf(err, "%s\n", OwnLine(program, line).c_str());
+    std::fflush(err);
+  });
+}
+
+RunHistory::~RunHistory() = default;
+
+std::string RunHistory::CheckUnits(std::size_t receivers) const {
+  if (units_.empty() || units_.size() == receivers) return "";
+  return "--unit: given " + std::to_string(units_.size()) + " times for " + std::to_string(receivers) +
+         (receivers == 1 ? " receiver" : " receivers") + " (one per receiver, in the order of the ports)";
+}
+
+common::OperationHistory RunHistory::For(std::size_t index) const {
+  common::OperationHistory history;
+  history.recorder = recorder_.get();
+  history.program = program_;
+  history.version = common::kBuildVersion;
+  if (index < units_.size()) history.unit = units_[index];
+  return history;
+}
+
+CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings settings) {
+  auto query = std::make_shared<HistoryQuery>();
+  CLI::App* sub = app.add_subcommand(
+      "history", "Show the service history: every operation on a receiver by torvix-cli, updater-cli and both "
+                 "windows, newest first");
+  sub->footer(
+      "Columns: id, started, ended, duration_ms, program, version, operation, mode, port, device, adapter, hardware,\n"
+      "software, file, file_size, file_sha256, result, exit_code, message, operator, station, unit.\n"
+      "Exit codes: 0 done; 2 a wrong filter; 10 the history file (or standard output) could not be read (written).");
+  sub->add_option("--history", query->path,
+                  "The history file to read (default: $RT_HISTORY, else $XDG_STATE_HOME/KALMER/history.sqlite, else "
+                  "~/.local/state/KALMER/history.sqlite)");
+  sub->add_option("--since", query->since, "Operations started at or after this date (YYYY-MM-DD) or UTC time");
+  sub->add_option("--until", query->until, "Operations started on or before this date (YYYY-MM-DD) or UTC time");
+  sub->add_option("--unit", query->unit, "Operations on this unit");
+  sub->add_option("--result", query->result, "ok, failed, refused, declined, stopped or interrupted");
+  sub->add_option("--operation", query->operation,
+                  "connect, upgrade, write-factory-data, read-user-data, send-settings, receive-settings or "
+                  "update-software");
+  sub->add_option("--port", query->port, "Operations on this port, as COMn or n")
+      ->transform(CLI::Validator(ComFilter, "COMn"));
+  sub->add_option("--limit", query->limit, "At most this many rows")->capture_default_str();
+  auto* json = sub->add_flag("--json", query->json, "An array of objects, one per row, keyed by the columns");
+  sub->add_flag("--csv", query->csv, "CSV (RFC 4180) with a header line")->excludes(json);
+  sub->callback([&exitCode, query, settings = std::move(settings)] { exitCode = RunQuery(*query, settings); });
+  return sub;
+}
+
+}  // namespace common::cli
