@@ -250,6 +250,20 @@ ServerSetting ResolveServer(const common::SettingsName& program, const common::S
   return setting;
 }
 
+ServerSetting ResolveServer(const common::SettingsName& program,
+                            const std::function<const char*(const char*)>& getenv, std::string applicationName) {
+  common::SettingsFolders folders;
+  const char* config = Env(getenv, "XDG_CONFIG_HOME");
+  const char* home = Env(getenv, "HOME");
+  if (config != nullptr && config[0] == '/') {
+    folders.user = config;
+  } else if (home != nullptr && *home != '\0') {
+    folders.user = std::string(home) + "/.config";
+  }
+  folders.system = {"/etc/xdg"};
+  return ResolveServer(program, folders, getenv, std::move(applicationName));
+}
+
 SendResult SendRows(const Server& server, const std::vector<WaitingRow>& rows, std::stop_token stop) {
   SendResult result;
   pg::Failure failure;

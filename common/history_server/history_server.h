@@ -62,6 +62,11 @@ struct ServerSetting {
 ServerSetting ResolveServer(const common::SettingsName& program, const common::SettingsFolders& folders,
                             const std::function<const char*(const char*)>& getenv, std::string applicationName);
 
+// The same with the settings folders as Qt finds them through `getenv`
+// ($XDG_CONFIG_HOME when absolute, else $HOME/.config; and /etc/xdg).
+ServerSetting ResolveServer(const common::SettingsName& program,
+                            const std::function<const char*(const char*)>& getenv, std::string applicationName);
+
 // One finished local row and its station-unique key.
 using WaitingRow = history::PendingRow;
 

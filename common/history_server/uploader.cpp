@@ -1,7 +1,6 @@
 #include "common/history_server/uploader.h"
 
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -22,14 +21,18 @@ struct Uploader::State {
 
   void Run(const std::stop_token& stop) {
     bool warned = false;
+    bool reached = true;
     for (;;) {
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return requested || closing; });
-        if (!requested) return;
+        // Closing after a failed attempt: the rows wait for the next run
+        // rather than the program's end for another timeout.
+        if (!requested || (closing && !reached)) return;
         requested = false;
       }
       UploadResult result = Upload(server, path, stop);
+      reached = result.reached;
       if (!result.reached && !warned && warning) {
         warned = true;
         warning("history server: " + result.message + "; the rows wait in the local history");
@@ -87,11 +90,10 @@ Uploader::Progress Uploader::Current() const {
 
 std::unique_ptr<Uploader> StartUploader(history::Recorder& recorder, const history::Location& location,
                                         const common::SettingsName& program, std::string programName,
-                                        history::Warning warning) {
+                                        history::Warning warning,
+                                        const std::function<const char*(const char*)>& getenv) {
   if (!location.enabled || location.path.empty()) return nullptr;
-  const ServerSetting setting = ResolveServer(program, common::SettingsFoldersFromEnvironment(),
-                                              [](const char* name) { return std::getenv(name); },
-                                              std::move(programName));
+  const ServerSetting setting = ResolveServer(program, getenv, std::move(programName));
   if (!setting.problem.empty() && warning) warning(setting.problem);
   if (!setting.server) return nullptr;
   auto uploader = std::make_unique<Uploader>(*setting.server, location.path, std::move(warning));

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,9 +24,11 @@ class Uploader {
   // Starts the thread and asks for a first upload.  `warning` is called on
   // the uploader's thread, at most once per uploader.  Does not block.
   Uploader(Server server, std::string historyPath, history::Warning warning);
-  // Lets the attempt under way and one asked for meanwhile end (each at most
-  // a connection timeout plus the statements' limits; nothing when the server
-  // answers), then ends the thread.  Call from the thread that made it.
+  // Lets the attempt under way end, and makes the one asked for meanwhile
+  // when that attempt reached the server, then ends the thread: blocks for
+  // at most one connection timeout when the server is away (plus the
+  // statements' limits when it went away in the middle), for the upload
+  // itself when it answers.  Call from the thread that made it.
   ~Uploader();
   Uploader(const Uploader&) = delete;
   Uploader& operator=(const Uploader&) = delete;
@@ -51,13 +54,19 @@ class Uploader {
 
 // The one call for a front end, where its Recorder is made: when the run
 // records to a file (`location`) and a shared database is configured for
-// `program` (ResolveServer with the environment and the settings files), an
-// uploader attached to `recorder` through OnFinished; none otherwise.  A
-// problem with the setting is said through `warning` now.  The uploader may
-// live shorter or longer than the recorder.  Reads the settings files; does
+// `program` (ResolveServer: RT_HISTORY_SERVER, else the settings files found
+// through `getenv`), an uploader attached to `recorder` through OnFinished
+// that uploads at once and after each finished operation; none otherwise.
+// `programName` ("torvix", "updater-cli") is what the server shows of the
+// client.  A problem with the setting is said through `warning` now; a server
+// that cannot be reached later, once, from the uploader's thread.  The
+// uploader may live shorter or longer than the recorder; destroying it waits
+// for the attempt under way (see ~Uploader).  Reads the settings files; does
 // not wait for the network.
 std::unique_ptr<Uploader> StartUploader(history::Recorder& recorder, const history::Location& location,
                                         const common::SettingsName& program, std::string programName,
-                                        history::Warning warning);
+                                        history::Warning warning,
+                                        const std::function<const char*(const char*)>& getenv =
+                                            [](const char* name) -> const char* { return std::getenv(name); });
 
 }  // namespace history_server

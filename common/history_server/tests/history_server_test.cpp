@@ -7,13 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "common/cli/history_command.h"
+#include "common/exit_codes.h"
 #include "common/history/history.h"
 #include "common/history_server/history_server.h"
 #include "common/history_server/tests/pg_cluster.h"
@@ -295,13 +302,76 @@ TEST_F(SharedHistory, UnreachableOrRefusingServerWarnsOnceAndKeepsTheRows) {
     }
     const auto closing = Clock::now();
     uploader.reset();
-    // At most the attempt under way and one asked for.
-    EXPECT_LT(Clock::now() - closing, 2 * kShortTimeout + milliseconds(500));
+    // At most the attempt under way: none after a failed one.
+    EXPECT_LT(Clock::now() - closing, kShortTimeout + milliseconds(300));
     std::lock_guard lock(mutex);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find(c.said), std::string::npos) << warnings[0];
     EXPECT_EQ(history::Pending(path, 0).size(), 3u);
   }
+}
+
+// `torvix-cli history ARGS...` with this environment: exit code, standard output, standard error.
+struct Ran {
+  int code = -1;
+  std::string out, err;
+};
+Ran History(std::vector<std::string> args, const std::map<std::string, std::string>& env) {
+  Ran ran;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  CLI::App app;
+  common::cli::AddHistoryCommand(app, ran.code, {"torvix-cli", [&](const char* name) -> const char* {
+    const auto found = env.find(name);
+    return found == env.end() ? nullptr : found->second.c_str();
+  }, out, err});
+  args.insert(args.begin(), "history");
+  std::reverse(args.begin(), args.end());
+  app.parse(args);
+  for (auto [file, text] : {std::pair{out, &ran.out}, std::pair{err, &ran.err}}) {
+    std::fflush(file);
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) *text += static_cast<char>(c);
+    std::fclose(file);
+  }
+  return ran;
+}
+
+TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
+  const std::string a = Record("a.sqlite", 3, "A");
+  const std::string b = Record("b.sqlite", 2, "B");
+  RenameStation(a, "station-a");
+  RenameStation(b, "station-b");
+  const std::map<std::string, std::string> server = {{"RT_HISTORY_SERVER", Owner().conninfo}};
+  const std::map<std::string, std::string> away = {
+      {"RT_HISTORY_SERVER", "host=127.0.0.1 port=1 dbname=receivers"}, {"RT_HISTORY_SERVER_TIMEOUT", "0.5"}};
+  struct Step {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    int code;
+    std::string out;  // all of it, or for JSON a part
+  };
+  const std::vector<Step> steps = {
+      {{"--upload", "--history", a}, away, common::kExitFile, "0 rows uploaded, 3 waiting\n"},
+      {{"--upload", "--history", a}, server, common::kExitOk, "3 rows uploaded, 0 waiting\n"},
+      {{"--upload", "--history", a}, server, common::kExitOk, "0 rows uploaded, 0 waiting\n"},
+      {{"--upload", "--history", b, "--json"}, server, common::kExitOk, "{\"uploaded\":2,\"waiting\":0}\n"},
+      {{"--server", "--json"}, away, common::kExitFile, ""},
+      {{"--server", "--unit", "x"}, {}, common::kExitFile, ""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args[0] + " " + step.args.back());
+    const Ran ran = History(step.args, step.env);
+    EXPECT_EQ(ran.code, step.code) << ran.err;
+    EXPECT_EQ(ran.out, step.out);
+    EXPECT_EQ(ran.err.empty(), step.code == common::kExitOk) << ran.err;
+  }
+  const Ran listed = History({"--server", "--json", "--limit", "0"}, server);
+  ASSERT_EQ(listed.code, common::kExitOk) << listed.err;
+  std::multiset<std::pair<std::string, std::string>> keys;
+  for (const auto& row : nlohmann::json::parse(listed.out)) keys.emplace(row.at("station"), row.at("unit"));
+  EXPECT_EQ(keys, (std::multiset<std::pair<std::string, std::string>>{
+                      {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
 }
 
 TEST(ResolveServer, EnvironmentThenSettingsAndTheTimeout) {
