@@ -135,7 +135,8 @@ int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) 
   }
   const std::string text = query.json  ? history::FormatJson(found.rows)
                            : query.csv ? history::FormatCsv(found.rows)
-                                       : history::FormatTable(found.rows);
+                           : query.server ? history_server::FormatServerTable(found.rows)
+                                          : history::FormatTable(found.rows);
   return Deliver(text, settings);
 }
 

@@ -1,5 +1,6 @@
 #include "common/history_server/history_server.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -401,6 +402,24 @@ history::QueryResult QueryServer(const Server& server, const history::Filter& fi
     result.rows.push_back(std::move(row));
   }
   return result;
+}
+
+std::string FormatServerTable(const std::vector<history::Row>& rows) {
+  const std::string table = history::FormatTable(rows);
+  constexpr std::string_view kHeading = "STATION";
+  std::size_t width = kHeading.size();
+  for (const history::Row& row : rows) width = std::max(width, row.station.size());
+  // The table has its heading and then one line per row.
+  std::string out;
+  std::size_t line = 0;
+  for (std::size_t begin = 0; begin < table.size(); ++line) {
+    const std::size_t end = table.find('\n', begin);
+    const std::string_view station = line == 0 ? kHeading : std::string_view(rows.at(line - 1).station);
+    out += std::string(station) + std::string(width - station.size() + 2, ' ');
+    out += table.substr(begin, end == std::string::npos ? std::string::npos : end + 1 - begin);
+    begin = end == std::string::npos ? table.size() : end + 1;
+  }
+  return out;
 }
 
 }  // namespace history_server

@@ -104,4 +104,8 @@ UploadResult Upload(const Server& server, const std::string& historyPath, std::s
 // the schema yet has no rows.  Blocks for one connection and one statement.
 history::QueryResult QueryServer(const Server& server, const history::Filter& filter);
 
+// history::FormatTable's table with the station in front of each row, for
+// the rows of several stations.  Pure.
+std::string FormatServerTable(const std::vector<history::Row>& rows);
+
 }  // namespace history_server

@@ -372,6 +372,12 @@ TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
   for (const auto& row : nlohmann::json::parse(listed.out)) keys.emplace(row.at("station"), row.at("unit"));
   EXPECT_EQ(keys, (std::multiset<std::pair<std::string, std::string>>{
                       {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
+  // The table says whose each row is, in front.
+  const Ran table = History({"--server", "--unit", "B1"}, server);
+  ASSERT_EQ(table.code, common::kExitOk) << table.err;
+  EXPECT_EQ(table.out.substr(0, 11), "STATION    ");
+  EXPECT_NE(table.out.find("\nstation-b  2 "), std::string::npos) << table.out;
+  EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2);
 }
 
 TEST(ResolveServer, EnvironmentThenSettingsAndTheTimeout) {
