@@ -11,17 +11,21 @@ namespace {
 // How often a wait looks at `stop`.
 constexpr std::chrono::milliseconds kStopSlice{50};
 
-// libpq's texts end in a line feed and may go on over indented lines.
+// libpq's texts end in a line feed and may go on over further (indented)
+// lines: one line, its lines parted by "; ".
 std::string OneLine(const std::string& text) {
   std::string line;
   bool blank = false;
+  bool newLine = false;
   for (const char c : text) {
-    if (c == '\n' || c == '\t' || c == ' ') {
+    if (c == '\n') newLine = true;
+    if (c == '\n' || c == '\t' || c == ' ' || c == '\r') {
       blank = true;
       continue;
     }
-    if (blank && !line.empty()) line += ' ';
-    blank = false;
+    if (!line.empty() && newLine) line += "; ";
+    else if (!line.empty() && blank) line += ' ';
+    blank = newLine = false;
     line += c;
   }
   return line;
