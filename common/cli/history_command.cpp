@@ -194,7 +194,8 @@ CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings
   sub->footer(
       "Columns: id, started, ended, duration_ms, program, version, operation, mode, port, device, adapter, hardware,\n"
       "software, file, file_size, file_sha256, result, exit_code, message, operator, station, unit.\n"
-      "Exit codes: 0 done; 2 a wrong filter; 10 the history file (or standard output) could not be read (written).");
+      "Exit codes: 0 done; 2 a wrong filter; 10 the history file or the shared database (or standard output)\n"
+      "could not be read (written).");
   sub->add_option("--history", query->path,
                   "The history file to read (default: $RT_HISTORY, else $XDG_STATE_HOME/KALMER/history.sqlite, else "
                   "~/.local/state/KALMER/history.sqlite)");
