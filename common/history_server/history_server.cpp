@@ -110,14 +110,16 @@ std::optional<pg::Parameters> Parse(const Server& server, std::string* problem) 
     if (o->val == nullptr) continue;
     const std::string_view key = o->keyword;
     if (key == "password") {
-      if (problem != nullptr) *problem = "the password in the history server's connection string is not used; put it in ~/.pgpass";
+      if (problem != nullptr)
+        *problem = "the password in the history server's connection string is not used; put it in ~/.pgpass";
       continue;
     }
     if (key == "fallback_application_name") named = true;
     parameters.emplace_back(o->keyword, o->val);
   }
   PQconninfoFree(options);
-  if (!named && !server.applicationName.empty()) parameters.emplace_back("fallback_application_name", server.applicationName);
+  if (!named && !server.applicationName.empty())
+    parameters.emplace_back("fallback_application_name", server.applicationName);
   return parameters;
 }
 
@@ -142,8 +144,8 @@ constexpr std::string_view kInsufficientPrivilege = "42501";
 
 // The schema's version on the server: 0 when there is none yet.
 std::optional<int> SchemaVersion(PGconn* c, const Server& server, const std::stop_token& stop, pg::Failure& failure) {
-  const pg::Result result =
-      pg::Exec(c, "SELECT coalesce(max(version), 0) FROM schema_version", {}, Clock::now() + server.timeout, stop, failure);
+  const pg::Result result = pg::Exec(c, "SELECT coalesce(max(version), 0) FROM schema_version", {},
+                                     Clock::now() + server.timeout, stop, failure);
   if (!result) {
     if (failure.sqlstate == kUndefinedTable) return 0;
     return std::nullopt;
@@ -161,8 +163,9 @@ bool EnsureSchema(PGconn* c, const Server& server, const std::stop_token& stop, 
   };
   if (!exec("BEGIN")) return false;
   bool done = exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")") &&
-              exec("CREATE TABLE IF NOT EXISTS schema_version (version integer PRIMARY KEY, "
-                   "applied timestamptz NOT NULL DEFAULT now()); GRANT SELECT ON schema_version TO PUBLIC");
+              exec(
+                  "CREATE TABLE IF NOT EXISTS schema_version (version integer PRIMARY KEY, "
+                  "applied timestamptz NOT NULL DEFAULT now()); GRANT SELECT ON schema_version TO PUBLIC");
   if (done) {
     // Another station may have done it meanwhile.
     const std::optional<int> now = SchemaVersion(c, server, stop, failure);
@@ -189,11 +192,29 @@ std::optional<std::string> Number(const std::optional<std::int64_t>& n) {
 
 void AddParameters(const WaitingRow& w, std::vector<std::optional<std::string>>& p) {
   const history::Row& r = w.row;
-  p.insert(p.end(), {r.station, w.uuid, std::to_string(r.id), r.started, r.ended, Number(r.duration_ms), r.program,
-                     r.version, r.operation, r.mode, r.port, r.device, r.adapter, r.hardware, r.software, r.file,
-                     Number(r.file_size), r.file_sha256, r.result,
-                     r.exit_code ? std::optional<std::string>(std::to_string(*r.exit_code)) : std::nullopt, r.message,
-                     r.operator_name, r.unit});
+  p.insert(p.end(), {r.station,
+                     w.uuid,
+                     std::to_string(r.id),
+                     r.started,
+                     r.ended,
+                     Number(r.duration_ms),
+                     r.program,
+                     r.version,
+                     r.operation,
+                     r.mode,
+                     r.port,
+                     r.device,
+                     r.adapter,
+                     r.hardware,
+                     r.software,
+                     r.file,
+                     Number(r.file_size),
+                     r.file_sha256,
+                     r.result,
+                     r.exit_code ? std::optional<std::string>(std::to_string(*r.exit_code)) : std::nullopt,
+                     r.message,
+                     r.operator_name,
+                     r.unit});
 }
 
 std::string InsertStatement(std::size_t rows) {
@@ -251,8 +272,8 @@ ServerSetting ResolveServer(const common::SettingsName& program, const common::S
   return setting;
 }
 
-ServerSetting ResolveServer(const common::SettingsName& program,
-                            const std::function<const char*(const char*)>& getenv, std::string applicationName) {
+ServerSetting ResolveServer(const common::SettingsName& program, const std::function<const char*(const char*)>& getenv,
+                            std::string applicationName) {
   common::SettingsFolders folders;
   const char* config = Env(getenv, "XDG_CONFIG_HOME");
   const char* home = Env(getenv, "HOME");
@@ -355,7 +376,8 @@ history::QueryResult QueryServer(const Server& server, const history::Filter& fi
   };
   const auto isDate = [](const std::string& text) { return text.size() == 10; };
   if (filter.since) where("started >= ?::timestamptz", *filter.since);
-  if (filter.until) where(isDate(*filter.until) ? "started < (?::date + 1)::timestamptz" : "started <= ?::timestamptz", *filter.until);
+  if (filter.until)
+    where(isDate(*filter.until) ? "started < (?::date + 1)::timestamptz" : "started <= ?::timestamptz", *filter.until);
   if (filter.unit) where("unit = ?", *filter.unit);
   if (filter.result) where("result = ?", *filter.result);
   if (filter.operation) where("operation = ?", *filter.operation);

@@ -64,15 +64,15 @@ ServerSetting ResolveServer(const common::SettingsName& program, const common::S
 
 // The same with the settings folders as Qt finds them through `getenv`
 // ($XDG_CONFIG_HOME when absolute, else $HOME/.config; and /etc/xdg).
-ServerSetting ResolveServer(const common::SettingsName& program,
-                            const std::function<const char*(const char*)>& getenv, std::string applicationName);
+ServerSetting ResolveServer(const common::SettingsName& program, const std::function<const char*(const char*)>& getenv,
+                            std::string applicationName);
 
 // One finished local row and its station-unique key.
 using WaitingRow = history::PendingRow;
 
 struct SendResult {
   bool ok = false;
-  std::string message;   // why not ("" when ok): the server's or libpq's words
+  std::string message;       // why not ("" when ok): the server's or libpq's words
   std::size_t inserted = 0;  // rows new to the server (the others it had already)
 };
 
@@ -84,8 +84,8 @@ struct SendResult {
 SendResult SendRows(const Server& server, const std::vector<WaitingRow>& rows, std::stop_token stop = {});
 
 struct UploadResult {
-  bool reached = false;  // the server was reached and took the rows
-  std::string message;   // why not, when not
+  bool reached = false;      // the server was reached and took the rows
+  std::string message;       // why not, when not
   std::size_t uploaded = 0;  // local rows sent and marked uploaded by this call
   std::size_t waiting = 0;   // finished local rows not uploaded after it
 };

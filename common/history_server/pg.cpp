@@ -23,18 +23,19 @@ std::string OneLine(const std::string& text) {
       blank = true;
       continue;
     }
-    if (!line.empty() && newLine) line += "; ";
-    else if (!line.empty() && blank) line += ' ';
+    if (!line.empty() && (newLine || blank)) line += newLine ? "; " : " ";
     blank = newLine = false;
     line += c;
   }
   return line;
 }
 
+void IgnoreNotice(void*, const char*) {}
+
 enum class Wait { kReady, kTimedOut, kStopped, kBroken };
 
-// Waits until `fd` can be read (or written), the deadline passes or stop is asked.
-Wait WaitFor(int fd, bool write, Clock::time_point deadline, const std::stop_token& stop) {
+// Waits until `fd` can be read (or written, or either), the deadline passes or stop is asked.
+Wait WaitFor(int fd, short events, Clock::time_point deadline, const std::stop_token& stop) {
   if (fd < 0) return Wait::kBroken;
   for (;;) {
     if (stop.stop_requested()) return Wait::kStopped;
@@ -42,7 +43,7 @@ Wait WaitFor(int fd, bool write, Clock::time_point deadline, const std::stop_tok
     if (now >= deadline) return Wait::kTimedOut;
     const auto slice = std::min<Clock::duration>(deadline - now, kStopSlice);
     const int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
-    pollfd p{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+    pollfd p{fd, events, 0};
     const int n = ::poll(&p, 1, ms);
     if (n > 0) return Wait::kReady;
     if (n < 0 && errno != EINTR) return Wait::kBroken;
@@ -51,9 +52,12 @@ Wait WaitFor(int fd, bool write, Clock::time_point deadline, const std::stop_tok
 
 std::string WaitText(Wait wait) {
   switch (wait) {
-    case Wait::kTimedOut: return "no answer before the time limit";
-    case Wait::kStopped: return "stopped";
-    default: return "the connection broke";
+    case Wait::kTimedOut:
+      return "no answer before the time limit";
+    case Wait::kStopped:
+      return "stopped";
+    default:
+      return "the connection broke";
   }
 }
 
@@ -79,7 +83,7 @@ Connection Connect(const Parameters& parameters, Clock::time_point deadline, std
   }
   // The server's notices ("already exists, skipping") are for nobody here;
   // libpq would print them on standard error.
-  PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(connection.get(), IgnoreNotice, nullptr);
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   for (;;) {
     if (state == PGRES_POLLING_OK) break;
@@ -88,7 +92,8 @@ Connection Connect(const Parameters& parameters, Clock::time_point deadline, std
       return nullptr;
     }
     // The socket may change from one attempt (host, address) to the next.
-    const Wait wait = WaitFor(PQsocket(connection.get()), state == PGRES_POLLING_WRITING, deadline, stop);
+    const Wait wait =
+        WaitFor(PQsocket(connection.get()), state == PGRES_POLLING_WRITING ? POLLOUT : POLLIN, deadline, stop);
     if (wait != Wait::kReady) {
       failure = {"could not connect: " + WaitText(wait), {}};
       return nullptr;
@@ -123,12 +128,13 @@ Result Exec(PGconn* connection, const std::string& sql, const std::vector<std::o
     if (failure.message.empty()) failure.message = WaitText(wait);
     return nullptr;
   };
-  // Hand the whole statement over; the server may answer (read) meanwhile.
+  // Hand the whole statement over; what the server says meanwhile is read,
+  // so that neither side waits for the other.
   for (;;) {
     const int flushed = PQflush(connection);
     if (flushed == 0) break;
     if (flushed < 0) return broken(Wait::kBroken);
-    const Wait wait = WaitFor(PQsocket(connection), true, deadline, stop);
+    const Wait wait = WaitFor(PQsocket(connection), POLLIN | POLLOUT, deadline, stop);
     if (wait != Wait::kReady) return broken(wait);
     if (PQconsumeInput(connection) != 1) return broken(Wait::kBroken);
   }
@@ -136,7 +142,7 @@ Result Exec(PGconn* connection, const std::string& sql, const std::vector<std::o
   std::optional<Failure> error;
   for (;;) {
     while (PQisBusy(connection) != 0) {
-      const Wait wait = WaitFor(PQsocket(connection), false, deadline, stop);
+      const Wait wait = WaitFor(PQsocket(connection), POLLIN, deadline, stop);
       if (wait != Wait::kReady) return broken(wait);
       if (PQconsumeInput(connection) != 1) return broken(Wait::kBroken);
     }

@@ -63,10 +63,11 @@ class Uploader {
 // uploader may live shorter or longer than the recorder; destroying it waits
 // for the attempt under way (see ~Uploader).  Reads the settings files; does
 // not wait for the network.
-std::unique_ptr<Uploader> StartUploader(history::Recorder& recorder, const history::Location& location,
-                                        const common::SettingsName& program, std::string programName,
-                                        history::Warning warning,
-                                        const std::function<const char*(const char*)>& getenv =
-                                            [](const char* name) -> const char* { return std::getenv(name); });
+std::unique_ptr<Uploader> StartUploader(
+    history::Recorder& recorder, const history::Location& location, const common::SettingsName& program,
+    std::string programName, history::Warning warning,
+    const std::function<const char*(const char*)>& getenv = [](const char* name) -> const char* {
+      return std::getenv(name);
+    });
 
 }  // namespace history_server

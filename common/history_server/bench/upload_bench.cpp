@@ -98,7 +98,13 @@ void BM_OperationServerAway(benchmark::State& state) {
   ::close(silent);
   if (attempts > 0) state.counters["background_s"] = background / static_cast<double>(attempts);
 }
-BENCHMARK(BM_OperationServerAway)->ArgName("server")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(BM_OperationServerAway)
+    ->ArgName("server")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
 
 }  // namespace
 

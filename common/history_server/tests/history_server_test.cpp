@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
@@ -50,8 +50,9 @@ class Cluster : public ::testing::Environment {
       problem_ = cluster_->AddRole("owner", "owner-secret");
       problem_ += cluster_->AddRole("station", "station-secret");
       problem_ += cluster_->Admin("CREATE DATABASE receivers OWNER owner");
-      problem_ += cluster_->Admin("REVOKE ALL ON DATABASE receivers FROM PUBLIC; "
-                                  "GRANT CONNECT ON DATABASE receivers TO owner, station");
+      problem_ += cluster_->Admin(
+          "REVOKE ALL ON DATABASE receivers FROM PUBLIC; "
+          "GRANT CONNECT ON DATABASE receivers TO owner, station");
     }
     return problem_;
   }
@@ -84,7 +85,8 @@ class SharedHistory : public ::testing::Test {
     const std::string path = folder_ / name;
     history::Recorder recorder({true, path}, [](const std::string& line) { ADD_FAILURE() << line; });
     for (int i = 0; i < n; ++i) {
-      history::Entry entry = recorder.Begin({"torvix-cli", "1.0.0", "connect", {}, "COM1", {}, {}, unitPrefix + std::to_string(i)});
+      history::Entry entry =
+          recorder.Begin({"torvix-cli", "1.0.0", "connect", {}, "COM1", {}, {}, unitPrefix + std::to_string(i)});
       entry.Finish(history::kOk, 0);
     }
     return path;
@@ -179,9 +181,10 @@ TEST_F(SharedHistory, ServerListsEachStationsRowsWithFiltersAndStation) {
   RenameStation(a, "station-a");
   RenameStation(b, "station-b");
   for (const std::string& path : {a, b}) ASSERT_EQ(Upload(Owner(), path).uploaded, path == a ? 3u : 2u);
-  EXPECT_EQ(StationsAndUnits(ServerRows()),
-            (std::multiset<std::pair<std::string, std::string>>{
-                {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
+  EXPECT_EQ(
+      StationsAndUnits(ServerRows()),
+      (std::multiset<std::pair<std::string, std::string>>{
+          {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
   struct Case {
     history::Filter filter;
     std::size_t rows;
@@ -209,7 +212,8 @@ TEST_F(SharedHistory, ServerListsEachStationsRowsWithFiltersAndStation) {
   ofA.unit = "A1";
   const std::vector<history::Row> remote = QueryServer(Owner(), ofA).rows;
   ASSERT_EQ(remote.size(), 1u);
-  const auto same = std::find_if(local.rows.begin(), local.rows.end(), [](const history::Row& r) { return r.unit == "A1"; });
+  const auto same =
+      std::find_if(local.rows.begin(), local.rows.end(), [](const history::Row& r) { return r.unit == "A1"; });
   ASSERT_NE(same, local.rows.end());
   EXPECT_EQ(history::FormatJson(remote), history::FormatJson({*same}));
 }
@@ -220,7 +224,10 @@ TEST_F(SharedHistory, ServerAwayInTheMiddleLosesAndDoublesNothing) {
   ASSERT_TRUE(Cluster::Get().Stop()) << Cluster::Get().Error();
   {
     history::Recorder recorder({true, path}, {});
-    for (int i = 0; i < 5; ++i) recorder.Begin({"torvix-cli", "1.0.0", "upgrade", "all", "COM1", {}, {}, "second" + std::to_string(i)}).Finish(history::kOk, 0);
+    for (int i = 0; i < 5; ++i) {
+      recorder.Begin({"torvix-cli", "1.0.0", "upgrade", "all", "COM1", {}, {}, "second" + std::to_string(i)})
+          .Finish(history::kOk, 0);
+    }
   }
   const UploadResult away = Upload(Owner(), path);
   ASSERT_TRUE(Cluster::Get().Start()) << Cluster::Get().Error();
@@ -287,10 +294,11 @@ TEST_F(SharedHistory, UnreachableOrRefusingServerWarnsOnceAndKeepsTheRows) {
     const std::string path = folder_ / (std::string(c.what) + ".sqlite");
     std::mutex mutex;
     std::vector<std::string> warnings;
-    auto uploader = std::make_unique<Uploader>(Server{c.conninfo, kShortTimeout, "test"}, path, [&](const std::string& line) {
-      std::lock_guard lock(mutex);
-      warnings.push_back(line);
-    });
+    auto uploader =
+        std::make_unique<Uploader>(Server{c.conninfo, kShortTimeout, "test"}, path, [&](const std::string& line) {
+          std::lock_guard lock(mutex);
+          warnings.push_back(line);
+        });
     history::Recorder recorder({true, path}, {});
     recorder.OnFinished(uploader->Cue());
     for (int i = 0; i < 3; ++i) {
@@ -321,10 +329,13 @@ Ran History(std::vector<std::string> args, const std::map<std::string, std::stri
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   CLI::App app;
-  common::cli::AddHistoryCommand(app, ran.code, {"torvix-cli", [&](const char* name) -> const char* {
-    const auto found = env.find(name);
-    return found == env.end() ? nullptr : found->second.c_str();
-  }, out, err});
+  common::cli::AddHistoryCommand(app, ran.code,
+                                 {"torvix-cli",
+                                  [&](const char* name) -> const char* {
+                                    const auto found = env.find(name);
+                                    return found == env.end() ? nullptr : found->second.c_str();
+                                  },
+                                  out, err});
   args.insert(args.begin(), "history");
   std::reverse(args.begin(), args.end());
   app.parse(args);
@@ -343,8 +354,8 @@ TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
   RenameStation(a, "station-a");
   RenameStation(b, "station-b");
   const std::map<std::string, std::string> server = {{"RT_HISTORY_SERVER", Owner().conninfo}};
-  const std::map<std::string, std::string> away = {
-      {"RT_HISTORY_SERVER", "host=127.0.0.1 port=1 dbname=receivers"}, {"RT_HISTORY_SERVER_TIMEOUT", "0.5"}};
+  const std::map<std::string, std::string> away = {{"RT_HISTORY_SERVER", "host=127.0.0.1 port=1 dbname=receivers"},
+                                                   {"RT_HISTORY_SERVER_TIMEOUT", "0.5"}};
   struct Step {
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
@@ -370,8 +381,10 @@ TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
   ASSERT_EQ(listed.code, common::kExitOk) << listed.err;
   std::multiset<std::pair<std::string, std::string>> keys;
   for (const auto& row : nlohmann::json::parse(listed.out)) keys.emplace(row.at("station"), row.at("unit"));
-  EXPECT_EQ(keys, (std::multiset<std::pair<std::string, std::string>>{
-                      {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
+  EXPECT_EQ(
+      keys,
+      (std::multiset<std::pair<std::string, std::string>>{
+          {"station-a", "A0"}, {"station-a", "A1"}, {"station-a", "A2"}, {"station-b", "B0"}, {"station-b", "B1"}}));
   // The table says whose each row is, in front.
   const Ran table = History({"--server", "--unit", "B1"}, server);
   ASSERT_EQ(table.code, common::kExitOk) << table.err;
@@ -382,9 +395,11 @@ TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
 
 TEST(ResolveServer, EnvironmentThenSettingsAndTheTimeout) {
   TempFolder folder("rt-history-server-settings");
-  ASSERT_TRUE(common::testing::WriteFile(folder.Path() / "KALMER" / "TORVIX.conf",
-                                         "[History]\nServer=postgresql://history@factory-db/receivers?sslmode=require\n"));
-  ASSERT_TRUE(common::testing::WriteFile(folder.Path() / "KALMER" / "Updater.conf", "[History]\nServer=\"host=db password=secret\"\n"));
+  ASSERT_TRUE(
+      common::testing::WriteFile(folder.Path() / "KALMER" / "TORVIX.conf",
+                                 "[History]\nServer=postgresql://history@factory-db/receivers?sslmode=require\n"));
+  ASSERT_TRUE(common::testing::WriteFile(folder.Path() / "KALMER" / "Updater.conf",
+                                         "[History]\nServer=\"host=db password=secret\"\n"));
   const common::SettingsFolders folders{folder.Path().string(), {}};
   struct Case {
     common::SettingsName program;
@@ -394,22 +409,41 @@ TEST(ResolveServer, EnvironmentThenSettingsAndTheTimeout) {
     bool problem;
   };
   const std::vector<Case> cases = {
-      {common::kTorvixSettings, {}, "postgresql://history@factory-db/receivers?sslmode=require", kDefaultTimeout, false},
+      {common::kTorvixSettings,
+       {},
+       "postgresql://history@factory-db/receivers?sslmode=require",
+       kDefaultTimeout,
+       false},
       {common::kTorvixSettings, {{"RT_HISTORY_SERVER", "host=other"}}, "host=other", kDefaultTimeout, false},
       {common::kTorvixSettings, {{"RT_HISTORY_SERVER", "off"}}, std::nullopt, kDefaultTimeout, false},
-      {common::kTorvixSettings, {{"RT_HISTORY_SERVER", "host=db connect_timeout=7"}}, "host=db connect_timeout=7", milliseconds(7000), false},
-      {common::kTorvixSettings, {{"RT_HISTORY_SERVER_TIMEOUT", "0.25"}}, "postgresql://history@factory-db/receivers?sslmode=require", milliseconds(250), false},
-      {common::kTorvixSettings, {{"RT_HISTORY_SERVER_TIMEOUT", "soon"}}, "postgresql://history@factory-db/receivers?sslmode=require", kDefaultTimeout, true},
+      {common::kTorvixSettings,
+       {{"RT_HISTORY_SERVER", "host=db connect_timeout=7"}},
+       "host=db connect_timeout=7",
+       milliseconds(7000),
+       false},
+      {common::kTorvixSettings,
+       {{"RT_HISTORY_SERVER_TIMEOUT", "0.25"}},
+       "postgresql://history@factory-db/receivers?sslmode=require",
+       milliseconds(250),
+       false},
+      {common::kTorvixSettings,
+       {{"RT_HISTORY_SERVER_TIMEOUT", "soon"}},
+       "postgresql://history@factory-db/receivers?sslmode=require",
+       kDefaultTimeout,
+       true},
       {common::kUpdaterSettings, {}, "host=db password=secret", kDefaultTimeout, true},
       {common::kUpdaterSettings, {{"RT_HISTORY_SERVER", "host='unclosed"}}, std::nullopt, kDefaultTimeout, true},
       {{"KALMER", "Nobody"}, {}, std::nullopt, kDefaultTimeout, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.program.application) + " " + (c.env.empty() ? "" : c.env.begin()->second));
-    const ServerSetting setting = ResolveServer(c.program, folders, [&](const char* name) -> const char* {
-      const auto found = c.env.find(name);
-      return found == c.env.end() ? nullptr : found->second.c_str();
-    }, "torvix-cli");
+    const ServerSetting setting = ResolveServer(
+        c.program, folders,
+        [&](const char* name) -> const char* {
+          const auto found = c.env.find(name);
+          return found == c.env.end() ? nullptr : found->second.c_str();
+        },
+        "torvix-cli");
     EXPECT_EQ(setting.server.has_value(), c.conninfo.has_value());
     if (setting.server) {
       EXPECT_EQ(setting.server->conninfo, *c.conninfo);

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
 constexpr const char* kUnprivileged = "nobody";
 
+void IgnoreNotice(void*, const char*) {}
+
 int FreePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return 0;
@@ -138,11 +140,11 @@ bool PgCluster::Stop() {
 }
 
 std::string PgCluster::Admin(const std::string& sql, const std::string& database) const {
-  const std::string conninfo = "host=" + folder_.Path().string() + " port=" + std::to_string(port_) +
-                               " user=postgres dbname=" + database;
+  const std::string conninfo =
+      "host=" + folder_.Path().string() + " port=" + std::to_string(port_) + " user=postgres dbname=" + database;
   PGconn* c = PQconnectdb(conninfo.c_str());
   std::string error;
-  PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
   if (PQstatus(c) != CONNECTION_OK) {
     error = PQerrorMessage(c);
   } else {
