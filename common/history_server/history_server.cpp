@@ -63,8 +63,7 @@ constexpr const char* kColumns =
 constexpr int kColumnCount = 23;
 
 const char* Env(const std::function<const char*(const char*)>& getenv, const char* name) {
-  const char* value = getenv ? getenv(name) : nullptr;
-  return value;
+  return getenv ? getenv(name) : nullptr;
 }
 
 std::optional<std::chrono::milliseconds> Seconds(const std::string& text) {
@@ -110,16 +109,18 @@ std::optional<pg::Parameters> Parse(const Server& server, std::string* problem) 
     if (o->val == nullptr) continue;
     const std::string_view key = o->keyword;
     if (key == "password") {
-      if (problem != nullptr)
+      if (problem != nullptr) {
         *problem = "the password in the history server's connection string is not used; put it in ~/.pgpass";
+      }
       continue;
     }
     if (key == "fallback_application_name") named = true;
     parameters.emplace_back(o->keyword, o->val);
   }
   PQconninfoFree(options);
-  if (!named && !server.applicationName.empty())
+  if (!named && !server.applicationName.empty()) {
     parameters.emplace_back("fallback_application_name", server.applicationName);
+  }
   return parameters;
 }
 
@@ -226,6 +227,18 @@ std::string InsertStatement(std::size_t rows) {
     sql += ')';
   }
   return sql + " ON CONFLICT (station, uuid) DO NOTHING";
+}
+
+// The first (or last) millisecond that a checked --since (--until) text
+// names, as the local history takes it: a date is the whole day, a time
+// without seconds the whole minute.
+std::string Bound(std::string_view text, bool upper) {
+  if (!text.empty() && text.back() == 'Z') text.remove_suffix(1);
+  const auto part = [&](std::size_t at, std::size_t length, const char* low, const char* high) {
+    return std::string(text.size() >= at + length ? text.substr(at, length) : (upper ? high : low));
+  };
+  return std::string(text.substr(0, 10)) + "T" + part(11, 2, "00", "23") + ":" + part(14, 2, "00", "59") + ":" +
+         part(17, 2, "00", "59") + "." + part(20, 3, "000", "999") + "Z";
 }
 
 constexpr std::string_view kTime = R"(to_char(%s AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"'))";
@@ -374,10 +387,8 @@ history::QueryResult QueryServer(const Server& server, const history::Filter& fi
     c.replace(c.find('?'), 1, "$" + std::to_string(parameters.size()));
     sql += " AND " + c;
   };
-  const auto isDate = [](const std::string& text) { return text.size() == 10; };
-  if (filter.since) where("started >= ?::timestamptz", *filter.since);
-  if (filter.until)
-    where(isDate(*filter.until) ? "started < (?::date + 1)::timestamptz" : "started <= ?::timestamptz", *filter.until);
+  if (filter.since) where("started >= ?::timestamptz", Bound(*filter.since, false));
+  if (filter.until) where("started <= ?::timestamptz", Bound(*filter.until, true));
   if (filter.unit) where("unit = ?", *filter.unit);
   if (filter.result) where("result = ?", *filter.result);
   if (filter.operation) where("operation = ?", *filter.operation);

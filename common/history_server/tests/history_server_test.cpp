@@ -180,6 +180,7 @@ TEST_F(SharedHistory, ServerListsEachStationsRowsWithFiltersAndStation) {
   const std::string b = Record("b.sqlite", 2, "B");
   RenameStation(a, "station-a");
   RenameStation(b, "station-b");
+  const history::QueryResult local = history::Query(a, {});
   for (const std::string& path : {a, b}) ASSERT_EQ(Upload(Owner(), path).uploaded, path == a ? 3u : 2u);
   EXPECT_EQ(
       StationsAndUnits(ServerRows()),
@@ -200,14 +201,21 @@ TEST_F(SharedHistory, ServerListsEachStationsRowsWithFiltersAndStation) {
   today.until = today.since;
   history::Filter failed;
   failed.result = "failed";
-  for (const auto& [filter, rows] : std::vector<Case>{{unit, 1}, {limit, 4}, {future, 0}, {today, 5}, {failed, 0}}) {
+  // A time without seconds is its whole minute, as in the local history:
+  // the minute of the first row finds what the two files find in it.
+  history::Filter minute;
+  minute.until = local.rows.back().started.substr(0, 16);
+  minute.since = minute.until;
+  const std::size_t inMinute = history::Query(a, minute).rows.size() + history::Query(b, minute).rows.size();
+  ASSERT_GE(inMinute, 1u);
+  for (const auto& [filter, rows] :
+       std::vector<Case>{{unit, 1}, {limit, 4}, {future, 0}, {today, 5}, {failed, 0}, {minute, inMinute}}) {
     ASSERT_EQ(history::CheckFilter(filter), "");
     const history::QueryResult result = QueryServer(Owner(), filter);
     EXPECT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(result.rows.size(), rows);
+    EXPECT_EQ(result.rows.size(), rows) << filter.since.value_or("") << " " << filter.until.value_or("");
   }
   // The server gives the rows back as the local file has them.
-  const history::QueryResult local = history::Query(a, {});
   history::Filter ofA;
   ofA.unit = "A1";
   const std::vector<history::Row> remote = QueryServer(Owner(), ofA).rows;
