@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace common {
@@ -107,8 +108,10 @@ std::string Sha256Hex(std::string_view bytes) {
 }
 
 std::optional<FileDigest> HashFile(const std::string& path) {
-  Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return std::nullopt;
+  // Not blocking on a FIFO or a device named by mistake: regular files only.
+  Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   Sha256 hash;
   FileDigest digest;
   std::array<char, 65536> chunk;

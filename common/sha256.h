@@ -33,8 +33,8 @@ class Sha256 {
 // The digest of `bytes`.
 std::string Sha256Hex(std::string_view bytes);
 
-// Size and digest of the file at `path`, read in blocks; nullopt when it
-// cannot be opened or read.  Blocks for the reading (about 2 ms per MB).
+// Size and digest of the regular file at `path`, read in blocks; nullopt
+// when it is not one or cannot be opened or read.  Blocks for the reading (about 2 ms per MB).
 struct FileDigest {
   std::int64_t size = 0;
   std::string sha256;

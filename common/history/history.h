@@ -96,7 +96,11 @@ struct Location {
 // The file a run uses: `--no-history` (noHistory) or RT_HISTORY=off turns it
 // off; `--history PATH` (flagPath), else RT_HISTORY=PATH, else
 // $XDG_STATE_HOME/KALMER/history.sqlite, else
-// ~/.local/state/KALMER/history.sqlite.  `getenv` is injectable for tests.
+// ~/.local/state/KALMER/history.sqlite.  The command line wins over the
+// environment (`--history PATH` records even with RT_HISTORY=off); a
+// relative path is made absolute; a relative XDG_STATE_HOME is ignored; with
+// neither it nor HOME the history is off.  Folders are made when the first
+// row is written, not here.  `getenv` is injectable for tests.  Any thread.
 Location ResolveLocation(std::optional<std::string> flagPath, bool noHistory,
                          const std::function<const char*(const char*)>& getenv);
 
@@ -129,6 +133,9 @@ class Entry {
   void SetVersions(std::string hardware, std::string software);
   // A file known only later (a download's output): hashed at Finish.
   void SetFile(std::string path);
+  // Completes the row (ended, duration, result, exit code, message: "" is
+  // null) in a transaction of its own; later calls do nothing.  Hashes a
+  // SetFile file first; blocks at most for the busy timeout beyond that.
   void Finish(std::string_view result, int exitCode, std::string message = {});
 
  private:

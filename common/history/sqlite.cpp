@@ -38,7 +38,7 @@ Status Connection::Open(const std::string& path, Mode mode, std::chrono::millise
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)};
+    Status status{rc & 0xff, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc), db != nullptr ? sqlite3_system_errno(db) : 0};
     sqlite3_close_v2(db);
     return status;
   }
@@ -49,7 +49,8 @@ Status Connection::Open(const std::string& path, Mode mode, std::chrono::millise
 }
 
 Status Connection::Error(int code) const {
-  return {code & 0xff, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code)};
+  if (db_ == nullptr) return {code & 0xff, sqlite3_errstr(code)};
+  return {code & 0xff, sqlite3_errmsg(db_), sqlite3_system_errno(db_)};
 }
 
 Status Connection::Exec(std::string_view sql) {
@@ -57,7 +58,9 @@ Status Connection::Exec(std::string_view sql) {
   char* message = nullptr;
   const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
   Status status;
-  if (rc != SQLITE_OK) status = {rc & 0xff, message != nullptr ? message : sqlite3_errstr(rc)};
+  if (rc != SQLITE_OK) {
+    status = {rc & 0xff, message != nullptr ? message : sqlite3_errstr(rc), sqlite3_system_errno(db_)};
+  }
   sqlite3_free(message);
   return status;
 }
@@ -130,7 +133,7 @@ bool Statement::Step(Status& status) {
   if (rc == SQLITE_DONE) {
     status = {};
   } else {
-    status = {rc & 0xff, sqlite3_errmsg(db_)};
+    status = {rc & 0xff, sqlite3_errmsg(db_), sqlite3_system_errno(db_)};
   }
   return false;
 }
@@ -164,21 +167,20 @@ std::optional<std::int64_t> Statement::OptInt(int column) const {
 }
 
 Transaction::~Transaction() {
-  if (open_) connection_.Exec("ROLLBACK");
+  // After a failed statement or COMMIT SQLite may or may not have rolled
+  // back already; whatever is still open goes.
+  if (begun_ && sqlite3_get_autocommit(connection_.Handle()) == 0) connection_.Exec("ROLLBACK");
 }
 
 Status Transaction::Begin() {
   Status status = connection_.Exec("BEGIN IMMEDIATE");
-  open_ = status.Ok();
+  begun_ = status.Ok();
   return status;
 }
 
 Status Transaction::Commit() {
-  Status status = connection_.Exec("COMMIT");
-  // A busy COMMIT leaves the transaction open, to be committed again or
-  // rolled back; any other failure has already ended it.
-  if (!status.Busy()) open_ = false;
-  return status;
+  // A busy COMMIT leaves the transaction open, to be committed again.
+  return connection_.Exec("COMMIT");
 }
 
 }  // namespace history::sqlite

@@ -21,6 +21,7 @@ namespace history::sqlite {
 struct Status {
   int code = 0;  // SQLITE_OK (0), or SQLite's primary result code
   std::string message;
+  int systemErrno = 0;  // the system call's errno behind an I/O error, else 0
   bool Ok() const { return code == 0; }
   bool Busy() const;     // SQLITE_BUSY or SQLITE_LOCKED: someone else holds the file
   bool Corrupt() const;  // SQLITE_CORRUPT or SQLITE_NOTADB: not a database we can use
@@ -101,7 +102,8 @@ class Statement {
 };
 
 // BEGIN IMMEDIATE (the write lock taken at once, so that a commit never
-// meets a newer snapshot) ... COMMIT; rolled back when destroyed uncommitted.
+// meets a newer snapshot) ... COMMIT; rolled back when destroyed with the
+// transaction still open (not begun by it, or a failed COMMIT).
 class Transaction {
  public:
   explicit Transaction(Connection& connection) : connection_(connection) {}
@@ -114,7 +116,7 @@ class Transaction {
 
  private:
   Connection& connection_;
-  bool open_ = false;
+  bool begun_ = false;
 };
 
 }  // namespace history::sqlite

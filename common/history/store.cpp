@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -190,8 +191,19 @@ std::string Reason(const Status& status, std::chrono::milliseconds busyTimeout) 
   }
   if (status.code == SQLITE_FULL) return "disk full";
   if (status.code == SQLITE_READONLY) return "not writable";
-  if (status.code == SQLITE_CANTOPEN) return "cannot be opened (" + status.message + ")";
+  if (status.code == SQLITE_CANTOPEN) {
+    return "cannot be opened" + (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : "");
+  }
+  if (status.code == SQLITE_IOERR) {
+    return "cannot be written" +
+           (status.systemErrno != 0 ? ": " + std::string(std::strerror(status.systemErrno)) : " (" + status.message + ")");
+  }
   return status.message;
+}
+
+std::string SetAsideDamaged(const std::string& path, std::uint64_t inode) {
+  bool replacedByOther = false;
+  return SetAside(path, static_cast<ino_t>(inode), replacedByOther);
 }
 
 Status Write(Connection& connection, std::chrono::milliseconds busyTimeout, const std::function<Status()>& body) {
@@ -242,25 +254,36 @@ Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds bu
     if (!status.Ok()) return fail(status);
     struct stat file {};
     ::stat(path.c_str(), &file);
+    opened.inode = file.st_ino;
 
-    auto version = connection.QueryInt("PRAGMA user_version", status);
-    if (status.Ok()) {
-      opened.version = static_cast<int>(*version);
-      if (opened.version > kSchemaVersion) {
-        // A newer program's file: read it, never change it.
-        opened.readOnly = true;
-        if (mode == OpenMode::kCreate) {
-          status = connection.Open(path, Connection::Mode::kReadOnly, busyTimeout);
-          if (!status.Ok()) return fail(status);
+    // Processes making a new file at the same time meet here: switching the
+    // journal takes the whole file, and a rollback journal's lock conflicts
+    // are reported at once rather than waited for.  Again until the timeout.
+    const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
+    bool newer = false;
+    for (;;) {
+      auto version = connection.QueryInt("PRAGMA user_version", status);
+      if (status.Ok()) {
+        opened.version = static_cast<int>(*version);
+        newer = opened.version > kSchemaVersion;
+        if (!newer && !opened.readOnly) {
+          // Persistent in the file; concurrent writers need it from the start.
+          status = connection.Exec("PRAGMA journal_mode = WAL");
+          if (status.Ok()) status = connection.Exec("PRAGMA synchronous = NORMAL");
+          if (status.Ok() && opened.version < kSchemaVersion) status = Migrate(connection, busyTimeout, opened.version);
         }
-        return opened;
       }
-      if (!opened.readOnly) {
-        // Persistent in the file; concurrent writers need it from the start.
-        status = connection.Exec("PRAGMA journal_mode = WAL");
-        if (status.Ok()) status = connection.Exec("PRAGMA synchronous = NORMAL");
-        if (status.Ok() && opened.version < kSchemaVersion) status = Migrate(connection, busyTimeout, opened.version);
+      if (!status.Busy() || std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (status.Ok() && newer) {
+      // A newer program's file: read it, never change it.
+      opened.readOnly = true;
+      if (mode == OpenMode::kCreate) {
+        status = connection.Open(path, Connection::Mode::kReadOnly, busyTimeout);
+        if (!status.Ok()) return fail(status);
       }
+      return opened;
     }
     if (status.Ok()) return opened;
     if (!status.Corrupt() || mode != OpenMode::kCreate || attempt > 0) return fail(status);

@@ -36,10 +36,17 @@ struct Opened {
   bool missing = false;   // kExisting: there is no such file (not an error)
   int version = 0;        // the file's schema version
   std::string setAside;   // kCreate: the name a damaged file was moved to
+  std::uint64_t inode = 0;  // of the file opened, for SetAsideDamaged
 };
 
 Opened Open(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout,
             sqlite::Connection& connection);
+
+// Moves the damaged file at `path` (with its write-ahead log) aside as
+// <path>.corrupt-<UTC time>, when it is still the file of `inode`; returns
+// the new name, or "" when another process has already replaced it or it
+// could not be moved.
+std::string SetAsideDamaged(const std::string& path, std::uint64_t inode);
 
 // Runs `body` between BEGIN IMMEDIATE and COMMIT, again from the start
 // while the file is busy and `busyTimeout` has not passed; rolled back on

@@ -1,6 +1,7 @@
 #include "common/sha256.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -43,6 +44,9 @@ TEST(Sha256, HashFileGivesSizeAndDigestOrNothing) {
   EXPECT_EQ(digest->size, 3);
   EXPECT_EQ(digest->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_FALSE(common::HashFile(folder / "missing"));
+  EXPECT_FALSE(common::HashFile(folder.Path().string())) << "a folder";
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(common::HashFile(folder / "fifo")) << "returns at once, no writer needed";
 }
 
 }  // namespace
