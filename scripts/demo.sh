@@ -4,6 +4,9 @@
 # receiver's database as a factory-data text, write it back as factory data,
 # and upgrade the receiver's software from a 2 MiB ROM image; then Updater:
 # send a settings file, receive one, and update the software from a .wsw file.
+# Every one of these operations is recorded in a service history in the
+# demo's own folder; the demo ends by showing it with both command lines and
+# checking the hashes it recorded against sha256sum.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +24,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The demo's operations go into a history of its own, not the user's.
+export RT_HISTORY="$work/history.sqlite"
 
 # Waits up to five seconds for a path to appear.
 wait_for() {
@@ -63,7 +68,7 @@ rom="$work/rom.bin"
 printf 'Kalmer VELOX Series ****T**** ROM image.' >"$rom"   # hardware code 0 of this variant: 503
 head -c $((2 * 1024 * 1024 - 40)) /dev/zero >>"$rom"
 printf '\007' | dd of="$rom" bs=1 seek=$((0x1F0066)) conv=notrunc status=none  # partial upgrades allowed
-"$cli" upgrade --mode 1 "$rom" --device "$work/receiver"
+"$cli" upgrade --mode 1 "$rom" --device "$work/receiver" --unit DEMO-0001
 wait_for_log "software received"
 
 step "what the emulator saw"
@@ -107,6 +112,35 @@ step "updater-cli update: software from a .wsw file of two records"
   printf '\132\132\0\1\1\2\3\4\0\0\3\350'                 # record 1: 1000 bytes
   head -c 1004 /dev/urandom
 } >"$work/software.wsw"
-updater_session update update "$work/software.wsw"
+updater_session update update "$work/software.wsw" --unit DEMO-0001
 cmp "$work/software.wsw" "$work/stored/software-1.wsw" &&
   echo "The receiver got the software file unchanged."
+
+step "the service history's file hashes against sha256sum"
+rows=$("$cli" history --limit 0 --json | grep -c '"id":')
+if [ "$rows" -ne 7 ]; then
+  echo "demo: the history holds $rows operations, not the 7 this demo ran" >&2
+  exit 1
+fi
+# Every file of this demo is named without commas: the CSV's fields need no unquoting.
+checked=0
+while IFS=, read -r file sha; do
+  [ -n "$file" ] || continue
+  actual=$(sha256sum "$file" | cut -d' ' -f1)
+  if [ "$actual" != "$sha" ]; then
+    echo "demo: $file: the history says $sha, sha256sum $actual" >&2
+    exit 1
+  fi
+  echo "$sha  $file"
+  checked=$((checked + 1))
+done < <("$cli" history --result ok --csv | awk -F, 'NR > 1 { print $14 "," $16 }')
+echo "sha256sum agrees with the history on all $checked files of the 7 operations."
+
+step "torvix-cli history (the history file: $RT_HISTORY)"
+"$cli" history
+
+step "updater-cli history --unit DEMO-0001 (the same file: both programs' rows)"
+"$updater" history --unit DEMO-0001
+
+step "updater-cli history"
+"$updater" history

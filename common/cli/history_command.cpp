@@ -128,8 +128,10 @@ int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) 
       return kExitFile;
     }
     found = history::Query(location.path, filter);
+    if (!found.warning.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.warning).c_str());
     if (!found.ok) {
-      std::fprintf(settings.err, "%s\n", FileError(settings.program, location.path, found.message).c_str());
+      // The message names the file.
+      std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.message).c_str());
       return kExitFile;
     }
   }
@@ -146,11 +148,13 @@ void AddHistoryOptions(CLI::App* command, HistoryOptions& options) {
   auto* path = command->add_option("--history", options.path,
                                    "Record the operation in this history file (default: $RT_HISTORY, else "
                                    "$XDG_STATE_HOME/KALMER/history.sqlite, else "
-                                   "~/.local/state/KALMER/history.sqlite)");
+                                   "~/.local/state/KALMER/history.sqlite)")
+                   ->type_name("PATH");
   command->add_flag("--no-history", options.off, "Record nothing (as RT_HISTORY=off)")->excludes(path);
   command->add_option("--unit", options.units,
                       "The receiver's label (a serial number scanned from it), recorded with the operation; "
                       "several receivers: one each, in the order of the ports")
+      ->type_name("ID")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
@@ -198,17 +202,25 @@ CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings
       "could not be read (written).");
   sub->add_option("--history", query->path,
                   "The history file to read (default: $RT_HISTORY, else $XDG_STATE_HOME/KALMER/history.sqlite, else "
-                  "~/.local/state/KALMER/history.sqlite)");
-  sub->add_option("--since", query->since, "Operations started at or after this date (YYYY-MM-DD) or UTC time");
-  sub->add_option("--until", query->until, "Operations started on or before this date (YYYY-MM-DD) or UTC time");
-  sub->add_option("--unit", query->unit, "Operations on this unit");
-  sub->add_option("--result", query->result, "ok, failed, refused, declined, stopped or interrupted");
+                  "~/.local/state/KALMER/history.sqlite)")
+      ->type_name("PATH");
+  sub->add_option("--since", query->since, "Operations started at or after this date (YYYY-MM-DD) or UTC time")
+      ->type_name("DATE");
+  sub->add_option("--until", query->until, "Operations started on or before this date (YYYY-MM-DD) or UTC time")
+      ->type_name("DATE");
+  sub->add_option("--unit", query->unit, "Operations on this unit")->type_name("ID");
+  sub->add_option("--result", query->result, "ok, failed, refused, declined, stopped or interrupted")
+      ->type_name("R");
   sub->add_option("--operation", query->operation,
                   "connect, upgrade, write-factory-data, read-user-data, send-settings, receive-settings or "
-                  "update-software");
+                  "update-software")
+      ->type_name("OP");
   sub->add_option("--port", query->port, "Operations on this port, as COMn or n")
-      ->transform(CLI::Validator(ComFilter, "COMn"));
-  sub->add_option("--limit", query->limit, "At most this many rows")->capture_default_str();
+      ->transform(CLI::Validator(ComFilter, ""))
+      ->type_name("COMn");
+  sub->add_option("--limit", query->limit, "At most this many rows (0: every row)")
+      ->type_name("N")
+      ->capture_default_str();
   auto* json = sub->add_flag("--json", query->json, "An array of objects, one per row, keyed by the columns");
   sub->add_flag("--csv", query->csv, "CSV (RFC 4180) with a header line")->excludes(json);
   auto* server = sub->add_flag("--server", query->server,

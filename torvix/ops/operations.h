@@ -118,7 +118,7 @@ struct OperationContext {
   bool portFailureEndsUpgrade = false;
   // Where the operations record themselves (no recorder: nowhere).  The
   // front end fills it in; the unit may change between operations.
-  common::OperationHistory history;
+  common::OperationHistory history{};
 };
 
 enum class OperationResult {

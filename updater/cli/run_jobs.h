@@ -27,7 +27,7 @@ struct Target {
   std::string device;  // the device it opens: in events and the summary
   std::string prefix;  // before each of its lines, empty for a receiver alone
   std::string trace;   // its trace file, empty for none
-  common::OperationHistory history;  // where its operation is recorded
+  common::OperationHistory history{};  // where its operation is recorded
 };
 
 struct RunSettings {

@@ -121,7 +121,7 @@ struct RulesOptions {
   // Where each operation is recorded (updater/transport/recorded_operation.h);
   // no recorder: nowhere.  The window sets program "updater" and the build's
   // version; the unit comes from SetUnit().
-  common::OperationHistory history;
+  common::OperationHistory history{};
 };
 
 class WindowRules {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,6 +43,8 @@ class Cli : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.Ok());
     dir_ = folder_.Path();
+    // The runs' default history goes into a folder of the test's, not the user's.
+    ::setenv("XDG_STATE_HOME", state_.Path().c_str(), 1);
   }
 
   // Runs the program with `args`, its output and errors captured in files;
@@ -83,6 +86,7 @@ class Cli : public ::testing::Test {
   }
 
   common::testing::TempFolder folder_{"torvix-cli-test"};
+  common::testing::TempFolder state_{"torvix-cli-state"};
   fs::path dir_;
 };
 

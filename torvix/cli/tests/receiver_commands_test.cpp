@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/exit_codes.h"
+#include "common/history/history.h"
 #include "torvix/cli/console_ui.h"
 #include "torvix/cli/offline_commands.h"
 
@@ -812,6 +813,132 @@ TEST(ConsoleUi, ErrorsGoToStandardErrorAndARepeatedPortErrorIsShownOnceWithItsCo
                                "No such file or directory (repeated: 2 times in all)\n");
   const std::string output = Contents(out);
   EXPECT_EQ(output.rfind("Connecting...\n[Upgrade] The software transfered to receiver OK.", 0), 0u) << output;
+}
+
+// What `sha256sum` says of a file.
+std::string Sha256Sum(const fs::path& path) {
+  std::string digest;
+  if (std::FILE* pipe = ::popen(("sha256sum '" + path.string() + "'").c_str(), "r")) {
+    for (int c = std::fgetc(pipe); c != EOF && c != ' '; c = std::fgetc(pipe)) digest += static_cast<char>(c);
+    ::pclose(pipe);
+  }
+  return digest;
+}
+
+// Each operation family leaves one row per run, whatever its outcome: the
+// receiver's versions where the operation learned them (an upgrade through
+// the connect it makes first), the file with its hash (Read User Data's once
+// written), the exit code the command line ends with, and the box a failure
+// showed.  Each case has a receiver of its own, with its fault.
+TEST_F(ReceiverCommandsTest, EachOperationLeavesItsRowInTheHistory) {
+  const fs::path rom = dir_ / "rom.bin";
+  const Bytes image = RomImage(kRomMagicT, 0, 0x07);  // hardware 503, as the receiver's
+  WriteBytes(rom, image.data(), image.size());
+  const fs::path wrongRom = dir_ / "wrong.bin";
+  Bytes wrong = image;
+  wrong[0] = 'k';
+  WriteBytes(wrongRom, wrong.data(), wrong.size());
+  const fs::path text = dir_ / "factory_data.txt";
+  std::ofstream(text, std::ios::binary) << PrintedSample();
+  const fs::path noServices = dir_ / "no-services.txt";
+  std::ofstream(noServices, std::ios::binary) << "s \"A\" 1 1 u 1 e n n n n\r\n";
+  const fs::path read = dir_ / "read.txt";
+  const std::string history = (dir_ / "history.sqlite").string();
+  const std::string code = "5082613";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // --device, --history and --unit are added
+    emulator::LinkFaults faults;
+    bool stop;  // Ctrl-C once the upgrade has been announced
+    int code;
+    const char* operation;
+    std::optional<std::string> mode;
+    std::string_view result;
+    const char* message;  // the start of the row's message; null: none
+    std::optional<fs::path> file;
+    bool versions;
+  };
+  emulator::LinkFaults silent;
+  silent.ignoreRequests = 1;
+  emulator::LinkFaults vanishing;
+  vanishing.vanishAfterBlocks = 5;
+  emulator::LinkFaults deaf;
+  deaf.ignoreRequests = 1000;
+  const std::vector<Case> cases = {
+      {"connect", {"connect"}, {}, false, kExitOk, "connect", {}, history::kOk, nullptr, {}, true},
+      {"connect, silent receiver", {"connect"}, silent, false, kExitFailed, "connect", {}, history::kFailed,
+       "Connection error.", {}, false},
+      {"connect, no port", {"connect"}, {}, false, kExitPortNotOpened, "connect", {}, history::kFailed, "Open error",
+       {}, false},
+      {"upgrade 1", {"upgrade", "--mode", "1", rom.string()}, {}, false, kExitOk, "upgrade", "1", history::kOk,
+       nullptr, rom, true},
+      {"upgrade, wrong image", {"upgrade", "--mode", "4", wrongRom.string(), "--access-code", code}, {}, false,
+       kExitRefused, "upgrade", "4", history::kRefused, "Wrong ROM image. Retry.; ", wrongRom, false},
+      {"upgrade, stopped", {"upgrade", "--mode", "4", rom.string(), "--access-code", code}, deaf, true, kExitStopped,
+       "upgrade", "4", history::kStopped, nullptr, rom, false},
+      {"read", {"read-user-data", read.string()}, {}, false, kExitOk, "read-user-data", {}, history::kOk, nullptr,
+       read, false},
+      {"read, line lost", {"read-user-data", (dir_ / "lost.txt").string()}, vanishing, false, kExitFailed,
+       "read-user-data", {}, history::kFailed, "Factory data of the receiver is not valid.", {}, false},
+      {"write", {"write-factory-data", text.string()}, {}, false, kExitOk, "write-factory-data", {}, history::kOk,
+       nullptr, text, false},
+      {"write, declined", {"write-factory-data", noServices.string()}, {}, false, kExitDeclined,
+       "write-factory-data", {}, history::kDeclined, nullptr, noServices, false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    StopReceiver();
+    stop_.store(false);
+    link_ = (dir_ / ("receiver-" + std::to_string(i))).string();
+    std::string device = link_;
+    if (c.code == kExitPortNotOpened) {
+      device = (dir_ / "nothing").string();
+    } else {
+      emulator::LinkOptions options;
+      options.faults = c.faults;
+      StartReceiver(options);
+    }
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--device", device, "--history", history, "--unit", "U-" + std::to_string(i)});
+    std::thread stopper([&] {
+      if (c.stop && receiver_->WaitForCodes(CODE_SOFTWARE, 2, 5000)) ::kill(::getpid(), SIGINT);
+    });
+    EXPECT_EQ(Run(args), c.code) << output_ << errors_;
+    stopper.join();
+  }
+
+  history::Filter all;
+  all.limit = 0;
+  const history::QueryResult found = history::Query(history, all);
+  ASSERT_TRUE(found.ok) << found.message;
+  ASSERT_EQ(found.rows.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const history::Row& row = found.rows[cases.size() - 1 - i];  // newest first
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(row.program, "torvix-cli");
+    EXPECT_EQ(row.operation, c.operation);
+    EXPECT_EQ(row.mode, c.mode);
+    EXPECT_EQ(row.result, std::string(c.result));
+    EXPECT_EQ(row.exit_code, c.code);
+    EXPECT_EQ(row.unit, "U-" + std::to_string(i));
+    EXPECT_EQ(row.port, std::nullopt) << "a device path, no COM port";
+    EXPECT_EQ(row.device, c.code == kExitPortNotOpened ? (dir_ / "nothing").string()
+                                                       : (dir_ / ("receiver-" + std::to_string(i))).string());
+    if (c.message == nullptr) {
+      EXPECT_EQ(row.message.value_or(""), "");
+    } else {
+      EXPECT_EQ(row.message.value_or("").rfind(c.message, 0), 0u) << row.message.value_or("");
+    }
+    EXPECT_EQ(row.file, c.file ? std::optional<std::string>(c.file->string()) : std::nullopt);
+    if (c.file) {
+      EXPECT_EQ(row.file_sha256, Sha256Sum(*c.file));
+    }
+    EXPECT_EQ(row.hardware, c.versions ? std::optional<std::string>("0503 TWIN-S") : std::nullopt);
+    EXPECT_EQ(row.software, c.versions ? std::optional<std::string>("4.00 emulator") : std::nullopt);
+    EXPECT_TRUE(row.ended.has_value());
+  }
 }
 
 }  // namespace

@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -128,6 +130,8 @@ class CliTest : public ::testing::Test {
     ASSERT_TRUE(folder_.Ok());
     dir_ = folder_.Path().string();
     std::filesystem::create_directory(dir_ + "/out");
+    // The runs' default history goes into the test's folder, not the user's.
+    ::setenv("XDG_STATE_HOME", dir_.c_str(), 1);
   }
 
   // Starts the emulator for `sessions` sessions and waits for its device link.
@@ -469,6 +473,140 @@ TEST_F(CliTest, PermissionDeniedSaysWhatToDo) {
             std::string::npos)
       << ReadText(Errors());
   EXPECT_TRUE(OutputHas(device + " открыт только владельцу (")) << ReadText(Output());
+}
+
+// What `sha256sum` says of a file.
+std::string Sha256Sum(const std::string& path) {
+  std::string digest;
+  if (std::FILE* pipe = ::popen(("sha256sum '" + path + "'").c_str(), "r")) {
+    for (int c = std::fgetc(pipe); c != EOF && c != ' '; c = std::fgetc(pipe)) digest += static_cast<char>(c);
+    ::pclose(pipe);
+  }
+  return digest;
+}
+
+// Each outcome of each operation leaves its row, read back with
+// `updater-cli history --json`: ok with the file's hash (a reception's
+// output file too), refused before any receiver, a port that did not open,
+// a failed line, stopped by Ctrl-C, and killed outright (interrupted when
+// the history is read next).
+TEST_F(CliTest, EachOperationLeavesItsRowInTheHistory) {
+  WriteFile(File("s.wdb"), Pattern(200000, 31));
+  WriteFile(File("image.bin"), Pattern(200000, 32));
+  WriteFile(File("u.wsw"), MakeWsw({1000, 2001}));
+  Bytes cut = MakeWsw({1000, 2001});
+  cut.resize(cut.size() - 10);
+  WriteFile(File("cut.wsw"), cut);
+  const std::string history = File("history.sqlite");
+  struct Case {
+    std::vector<std::string> args;  // after the command: --device, --history and --unit are added
+    std::vector<std::string> emulator;  // none: no receiver
+    int signal;                     // sent once the transfer has begun
+    int code;
+    const char* operation;
+    const char* result;
+    std::string message;            // in the row's message; empty: none
+    std::string file;               // the row's file, hashed
+  };
+  const std::vector<Case> cases = {
+      {{"send", File("s.wdb")}, {"--role", "send"}, 0, 0, "send-settings", "ok", "", File("s.wdb")},
+      {{"receive", File("r.wdb"), "--baud", "115200"}, {"--role", "receive", "--image", File("image.bin")}, 0, 0,
+       "receive-settings", "ok", "", File("r.wdb")},
+      {{"update", File("u.wsw")}, {"--role", "update"}, 0, 0, "update-software", "ok", "", File("u.wsw")},
+      {{"update", File("cut.wsw")}, {}, 0, 3, "update-software", "refused", "record 2 is cut short", File("cut.wsw")},
+      {{"send", File("s.wdb"), "--port", "COM1"}, {}, 0, 4, "send-settings", "failed", File("nothing-here"),
+       File("s.wdb")},
+      {{"update", File("cut.wsw"), "--force"}, {"--role", "update"}, 0, 1, "update-software", "failed",
+       "Ошибка!>>Получение.", File("cut.wsw")},
+      {{"send", File("s.wdb")}, {"--role", "send", "--paced"}, SIGINT, 130, "send-settings", "stopped", "",
+       File("s.wdb")},
+      {{"send", File("s.wdb")}, {"--role", "send", "--paced"}, SIGKILL, -1, "send-settings", "interrupted", "",
+       File("s.wdb")},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.args.front() + " " + c.result);
+    std::unique_ptr<Process> emulator;
+    if (!c.emulator.empty()) emulator = StartEmulator(c.emulator);
+    std::vector<std::string> args = {UPDATER_CLI};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (std::find(args.begin(), args.end(), "--port") == args.end()) args.insert(args.end(), {"--device", Tty()});
+    args.insert(args.end(), {"--history", history, "--unit", "U-" + std::to_string(i)});
+    Process cli(args, Output(), {"COM1=" + File("nothing-here")}, Errors());
+    if (c.signal != 0) {
+      ASSERT_TRUE(WaitUntil([&] { return OutputHas("Передача настроек..."); })) << ReadText(Output());
+      cli.Signal(c.signal);
+    }
+    EXPECT_EQ(cli.Wait(), c.code) << ReadText(Errors());
+    if (emulator) emulator->Wait();
+  }
+
+  ASSERT_EQ(RunCli({"history", "--history", history, "--json"}), 0) << ReadText(Errors());
+  const nlohmann::json rows = nlohmann::json::parse(ReadText(Output()));
+  ASSERT_EQ(rows.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const nlohmann::json& row = rows[cases.size() - 1 - i];  // newest first
+    SCOPED_TRACE(row.dump());
+    EXPECT_EQ(row["program"], "updater-cli");
+    EXPECT_EQ(row["operation"], c.operation);
+    EXPECT_EQ(row["result"], c.result);
+    EXPECT_EQ(row["unit"], "U-" + std::to_string(i));
+    EXPECT_EQ(row["file"], c.file);
+    if (c.signal != SIGKILL) {
+      EXPECT_EQ(row["exit_code"], c.code);
+      EXPECT_EQ(row["file_sha256"], Sha256Sum(c.file));
+    }
+    if (c.message.empty()) {
+      EXPECT_TRUE(row["message"].is_null() || row["message"] == "");
+    } else {
+      EXPECT_NE(row["message"].get<std::string>().find(c.message), std::string::npos);
+    }
+    const bool byPort = std::find(c.args.begin(), c.args.end(), "--port") != c.args.end();
+    EXPECT_EQ(row["port"], byPort ? nlohmann::json("COM1") : nlohmann::json());
+    EXPECT_EQ(row["device"], byPort ? File("nothing-here") : Tty());
+  }
+}
+
+// A history that cannot be written (a folder nobody may write to, a
+// corrupt file) changes nothing of the run but one line on standard error.
+TEST_F(CliTest, AHistoryThatCannotBeWrittenAddsOneLineAndKeepsTheExitCode) {
+  WriteFile(File("s.wdb"), Pattern(200000, 33));
+  std::filesystem::create_directory(File("locked"));
+  ::chmod(File("locked").c_str(), 0555);
+  // Root writes into any folder; nobody writes into /proc.
+  const std::string locked = ::geteuid() == 0 ? "/proc/rt-history-test/history.sqlite" : File("locked/history.sqlite");
+  WriteFile(File("corrupt.sqlite"), Pattern(8192, 34));
+  const std::vector<std::string> send = {"send", File("s.wdb"), "--device", File("nothing-here")};
+  auto lines = [&] {
+    std::multiset<std::string> set;
+    std::istringstream in(ReadText(Errors()));
+    for (std::string line; std::getline(in, line);) set.insert(line);
+    return set;
+  };
+  std::vector<std::string> quiet = send;
+  quiet.push_back("--no-history");
+  ASSERT_EQ(RunCli(quiet), 4);
+  const std::multiset<std::string> plain = lines();
+  for (const std::string& history : {locked, File("corrupt.sqlite")}) {
+    SCOPED_TRACE(history);
+    std::vector<std::string> args = send;
+    args.insert(args.end(), {"--history", history});
+    EXPECT_EQ(RunCli(args), 4);
+    std::multiset<std::string> extra = lines();
+    for (const std::string& line : plain) {
+      const auto found = extra.find(line);
+      ASSERT_NE(found, extra.end()) << line;
+      extra.erase(found);
+    }
+    ASSERT_EQ(extra.size(), 1u) << ReadText(Errors());
+    EXPECT_EQ(extra.begin()->rfind("updater-cli: history: " + history, 0), 0u) << *extra.begin();
+  }
+  // The same through RT_HISTORY, and RT_HISTORY=off records nothing.
+  EXPECT_EQ(RunCli(send, {"RT_HISTORY=" + locked}), 4);
+  EXPECT_EQ(lines().size(), plain.size() + 1) << ReadText(Errors());
+  EXPECT_EQ(RunCli(send, {"RT_HISTORY=off"}), 4);
+  EXPECT_EQ(lines(), plain);
 }
 
 }  // namespace
