@@ -401,6 +401,32 @@ TEST_F(SharedHistory, CommandLineUploadsAndListsBothStationsOnce) {
   EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2);
 }
 
+TEST_F(SharedHistory, CommandLineRunUploadsWhatItRecordedByItsEnd) {
+  ASSERT_TRUE(Upload(Owner(), Record("prime.sqlite", 0)).reached);
+  GrantStation();
+  const std::map<std::string, std::string> env = {{"RT_HISTORY_SERVER", Station().conninfo}};
+  std::FILE* err = std::tmpfile();
+  {
+    common::cli::HistoryOptions options;
+    options.path = folder_ / "run.sqlite";
+    options.units = {"RUN-1"};
+    const common::cli::RunHistory run(options, "updater-cli", [&](const char* name) -> const char* {
+      const auto found = env.find(name);
+      return found == env.end() ? nullptr : found->second.c_str();
+    }, err);
+    const common::OperationHistory history = run.For(0);
+    ASSERT_NE(history.recorder, nullptr);
+    history.recorder->Begin({history.program, history.version, "send-settings", {}, "COM1", {}, {}, history.unit})
+        .Finish(history::kOk, 0);
+  }
+  EXPECT_EQ(std::ftell(err), 0) << "nothing to say";
+  std::fclose(err);
+  const std::vector<history::Row> rows = ServerRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].unit, "RUN-1");
+  EXPECT_EQ(rows[0].program, "updater-cli");
+}
+
 TEST(ResolveServer, EnvironmentThenSettingsAndTheTimeout) {
   TempFolder folder("rt-history-server-settings");
   ASSERT_TRUE(
