@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsqlite3-dev
           qt6-base-dev qt6-svg-dev fonts-dejavu-core
-          clang-14 libclang-rt-14-dev "$@")
+          clang-14 libclang-rt-14-dev postgresql libpq-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

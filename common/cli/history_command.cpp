@@ -6,7 +6,9 @@
 #include "common/build_version.h"
 #include "common/cli/output.h"
 #include "common/cli/receivers.h"
+#include "common/device_map.h"
 #include "common/exit_codes.h"
+#include "common/history_server/history_server.h"
 
 namespace common::cli {
 namespace {
@@ -33,7 +35,61 @@ struct HistoryQuery {
   int limit = 50;
   bool json = false;
   bool csv = false;
+  bool server = false;
+  bool upload = false;
 };
+
+// Whose settings name the shared database: the program's window's.
+const common::SettingsName& SettingsOf(const std::string& program) {
+  return program.rfind("torvix", 0) == 0 ? common::kTorvixSettings : common::kUpdaterSettings;
+}
+
+// The shared database of this program, or none after saying why on `err`.
+std::optional<history_server::Server> ServerOf(const HistoryCommandSettings& settings) {
+  const history_server::ServerSetting setting = history_server::ResolveServer(
+      SettingsOf(settings.program), settings.environment ? settings.environment : Environment(NoEnvironment),
+      settings.program);
+  if (!setting.problem.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, setting.problem).c_str());
+  if (!setting.server && setting.problem.empty()) {
+    std::fprintf(settings.err, "%s\n",
+                 OwnLine(settings.program,
+                         "no shared history database: set RT_HISTORY_SERVER or Server in the settings' [History]")
+                     .c_str());
+  }
+  return setting.server;
+}
+
+int Deliver(const std::string& text, const HistoryCommandSettings& settings) {
+  std::fflush(settings.out);
+  if (const int failed = WriteAll(::fileno(settings.out), text); failed != 0) {
+    return ReportOutputError(settings.err, settings.program, failed);
+  }
+  return kExitOk;
+}
+
+// --upload: the waiting rows of the local file to the shared database, now.
+int RunUpload(const HistoryQuery& query, const HistoryCommandSettings& settings) {
+  const history::Location location = LocationOf(query.path, false, settings.environment);
+  if (!location.enabled) {
+    std::fprintf(settings.err, "%s\n",
+                 OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
+                     .c_str());
+    return kExitFile;
+  }
+  const std::optional<history_server::Server> server = ServerOf(settings);
+  if (!server) return kExitFile;
+  const history_server::UploadResult uploaded = history_server::Upload(*server, location.path);
+  if (!uploaded.reached) {
+    std::fprintf(settings.err, "%s\n", OwnLine(settings.program, "history server: " + uploaded.message).c_str());
+  }
+  const std::string text =
+      query.json ? "{\"uploaded\":" + std::to_string(uploaded.uploaded) + ",\"waiting\":" +
+                       std::to_string(uploaded.waiting) + "}\n"
+                 : std::to_string(uploaded.uploaded) + (uploaded.uploaded == 1 ? " row" : " rows") + " uploaded, " +
+                       std::to_string(uploaded.waiting) + " waiting\n";
+  const int delivered = Deliver(text, settings);
+  return uploaded.reached && uploaded.message.empty() ? delivered : kExitFile;
+}
 
 std::optional<std::string> Given(const std::string& value) {
   if (value.empty()) return std::nullopt;
@@ -41,6 +97,7 @@ std::optional<std::string> Given(const std::string& value) {
 }
 
 int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) {
+  if (query.upload) return RunUpload(query, settings);
   history::Filter filter;
   filter.since = Given(query.since);
   filter.until = Given(query.until);
@@ -53,28 +110,36 @@ int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) 
     std::fprintf(settings.err, "%s\n", OwnLine(settings.program, wrong).c_str());
     return kExitUsage;
   }
-  const history::Location location = LocationOf(query.path, false, settings.environment);
-  if (!location.enabled) {
-    std::fprintf(settings.err, "%s\n",
-                 OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
-                     .c_str());
-    return kExitFile;
-  }
-  const history::QueryResult found = history::Query(location.path, filter);
-  if (!found.warning.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.warning).c_str());
-  if (!found.ok) {
-    // The message names the file.
-    std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.message).c_str());
-    return kExitFile;
+  history::QueryResult found;
+  if (query.server) {
+    const std::optional<history_server::Server> server = ServerOf(settings);
+    if (!server) return kExitFile;
+    found = history_server::QueryServer(*server, filter);
+    if (!found.ok) {
+      std::fprintf(settings.err, "%s\n", OwnLine(settings.program, "history server: " + found.message).c_str());
+      return kExitFile;
+    }
+  } else {
+    const history::Location location = LocationOf(query.path, false, settings.environment);
+    if (!location.enabled) {
+      std::fprintf(settings.err, "%s\n",
+                   OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
+                       .c_str());
+      return kExitFile;
+    }
+    found = history::Query(location.path, filter);
+    if (!found.warning.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.warning).c_str());
+    if (!found.ok) {
+      // The message names the file.
+      std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.message).c_str());
+      return kExitFile;
+    }
   }
   const std::string text = query.json  ? history::FormatJson(found.rows)
                            : query.csv ? history::FormatCsv(found.rows)
-                                       : history::FormatTable(found.rows);
-  std::fflush(settings.out);
-  if (const int failed = WriteAll(::fileno(settings.out), text); failed != 0) {
-    return ReportOutputError(settings.err, settings.program, failed);
-  }
-  return kExitOk;
+                           : query.server ? history_server::FormatServerTable(found.rows)
+                                          : history::FormatTable(found.rows);
+  return Deliver(text, settings);
 }
 
 }  // namespace
@@ -99,13 +164,16 @@ RunHistory::RunHistory(const HistoryOptions& options, const std::string& program
     : units_(options.units), program_(program) {
   const history::Location location = LocationOf(options.path, options.off, environment);
   if (!location.enabled) return;
-  recorder_ = std::make_unique<history::Recorder>(location, [err, program](const std::string& line) {
+  const auto say = [err, program](const std::string& line) {
     std::fprintf(err, "%s\n", OwnLine(program, line).c_str());
     std::fflush(err);
-  });
+  };
+  recorder_ = std::make_unique<history::Recorder>(location, say);
+  uploader_ = history_server::StartUploader(*recorder_, location, SettingsOf(program), program, say,
+                                            environment ? environment : Environment(NoEnvironment));
 }
 
-RunHistory::~RunHistory() = default;
+RunHistory::~RunHistory() { uploader_.reset(); }
 
 std::string RunHistory::CheckUnits(std::size_t receivers) const {
   if (units_.empty() || units_.size() == receivers) return "";
@@ -130,7 +198,8 @@ CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings
   sub->footer(
       "Columns: id, started, ended, duration_ms, program, version, operation, mode, port, device, adapter, hardware,\n"
       "software, file, file_size, file_sha256, result, exit_code, message, operator, station, unit.\n"
-      "Exit codes: 0 done; 2 a wrong filter; 10 the history file (or standard output) could not be read (written).");
+      "Exit codes: 0 done; 2 a wrong filter; 10 the history file or the shared database (or standard output)\n"
+      "could not be read (written).");
   sub->add_option("--history", query->path,
                   "The history file to read (default: $RT_HISTORY, else $XDG_STATE_HOME/KALMER/history.sqlite, else "
                   "~/.local/state/KALMER/history.sqlite)")
@@ -154,6 +223,13 @@ CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings
       ->capture_default_str();
   auto* json = sub->add_flag("--json", query->json, "An array of objects, one per row, keyed by the columns");
   sub->add_flag("--csv", query->csv, "CSV (RFC 4180) with a header line")->excludes(json);
+  auto* server = sub->add_flag("--server", query->server,
+                               "Read the shared database of all stations ($RT_HISTORY_SERVER, else Server in the "
+                               "settings' [History]) instead of this station's file");
+  sub->add_flag("--upload", query->upload,
+                "Upload this station's waiting rows to the shared database now and say how many went and how many "
+                "wait (with --json as {\"uploaded\":N,\"waiting\":M})")
+      ->excludes(server);
   sub->callback([&exitCode, query, settings = std::move(settings)] { exitCode = RunQuery(*query, settings); });
   return sub;
 }

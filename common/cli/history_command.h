@@ -5,9 +5,13 @@
 //     updater-cli and both windows write:
 //       history [--since DATE] [--until DATE] [--unit ID] [--result R]
 //               [--operation OP] [--port COMn] [--limit N] [--json | --csv]
-//               [--history PATH]
+//               [--history PATH] [--server] [--upload]
 //     newest first, a table (or JSON, or CSV); exit 0, 2 for a wrong filter,
-//     10 when the file cannot be read.
+//     10 when the file cannot be read.  --server reads the shared database
+//     instead (common/history_server), --upload sends the waiting rows there
+//     now and says how many went and how many wait;
+//   - the background uploader of a run that records, when a shared database
+//     is configured.
 // Main thread; a run's recorder may then be used from any thread.
 #pragma once
 
@@ -21,6 +25,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/history/history.h"
+#include "common/history_server/uploader.h"
 #include "common/operation_history.h"
 
 namespace common::cli {
@@ -44,7 +49,9 @@ void AddHistoryOptions(CLI::App* command, HistoryOptions& options);
 class RunHistory {
  public:
   // `program` names the rows ("torvix-cli") and the one line on `err` that
-  // says the history cannot be written.  `environment` may be empty.
+  // says the history cannot be written (and the one that says the shared
+  // database cannot be reached, from the uploader's thread).  `environment`
+  // may be empty.  Does not wait for the network.
   RunHistory(const HistoryOptions& options, const std::string& program, const Environment& environment,
              std::FILE* err);
   ~RunHistory();
@@ -59,6 +66,9 @@ class RunHistory {
 
  private:
   std::unique_ptr<history::Recorder> recorder_;
+  // Destroyed first: lets an upload under way end (at most one connection
+  // timeout after the run's last operation).
+  std::unique_ptr<history_server::Uploader> uploader_;
   std::vector<std::string> units_;
   std::string program_;
 };
@@ -72,7 +82,8 @@ struct HistoryCommandSettings {
 
 // Registers `history` on `app`; when it runs it stores its exit code in
 // `exitCode`, which must outlive the parse.  Blocks for the query (at most
-// the history's busy timeout beyond the reading itself).
+// the history's busy timeout beyond the reading itself; with --server or
+// --upload the connection timeout and a statement's).
 CLI::App* AddHistoryCommand(CLI::App& app, int& exitCode, HistoryCommandSettings settings);
 
 }  // namespace common::cli
