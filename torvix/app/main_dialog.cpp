@@ -52,6 +52,10 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
       // Each operation is recorded with the unit shown when it starts.
       context_{values_, *this, progress_, kProgramName, false,
                {&recorder_, kHistoryProgram, common::kBuildVersion, std::nullopt}} {
+  uploader_ = history_server::StartUploader(recorder_, history_, common::kTorvixSettings, kHistoryProgram,
+                                            [this](const std::string& line) {
+                                              calls_.Post([this, line] { ShowHistoryWarning(line); });
+                                            });
   setWindowTitle(kMainCaption);
   setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

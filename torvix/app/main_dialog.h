@@ -12,6 +12,7 @@
 #include <QDialog>
 
 #include "common/history/history.h"
+#include "common/history_server/uploader.h"
 #include "common/qt/history_view.h"
 #include "common/qt/ui_calls.h"
 #include "common/serial_ports.h"
@@ -90,6 +91,8 @@ class MainDialog : public QDialog, public OperationUi {
   common::qt::UiCalls calls_;  // the history's warning, from whichever thread it comes
   const history::Location history_;
   history::Recorder recorder_;  // after calls_: it warns through them
+  // Uploads the rows to the shared database, when one is set; warns through calls_.
+  std::unique_ptr<history_server::Uploader> uploader_;
   DialogProgress progress_;
   OperationContext context_;
 };

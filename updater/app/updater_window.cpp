@@ -69,6 +69,10 @@ UpdaterWindow::UpdaterWindow(WindowOptions options, QWidget* parent)
   rules.history = {&recorder_, kHistoryProgram, common::kBuildVersion, std::nullopt};
   WindowView& view = *this;
   rules_ = std::make_unique<WindowRules>(view, rules);
+  uploader_ = history_server::StartUploader(
+      recorder_, options_.history, common::kUpdaterSettings, kHistoryProgram, [this](const std::string& line) {
+        calls_->Post([this, line] { AddStatusLine(Text(kHistoryWarningLine).arg(Text(line)).toStdString()); });
+      });
 
   setWindowTitle(Text(kWindowCaption));
   setWindowIcon(QIcon(QStringLiteral(":/updater/updater.svg")));

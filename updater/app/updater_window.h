@@ -18,6 +18,7 @@
 #include <QString>
 
 #include "common/history/history.h"
+#include "common/history_server/uploader.h"
 #include "common/qt/history_view.h"
 #include "common/serial_ports.h"
 #include "updater/ops/window_rules.h"
@@ -122,6 +123,8 @@ class UpdaterWindow : public QMainWindow, private WindowView {
   const WindowOptions options_;
   common::qt::UiCalls* calls_;  // child object
   history::Recorder recorder_;  // warns through calls_
+  // Uploads the rows to the shared database, when one is set; warns through calls_.
+  std::unique_ptr<history_server::Uploader> uploader_;
   std::unique_ptr<WindowRules> rules_;
   QPointer<QMessageBox> question_;  // the open stop question
   int progressLow_ = 0, progressHigh_ = 100, progressPosition_ = 0;
