@@ -4,9 +4,12 @@
 
 #include <QAction>
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 
 #include "torvix/app/boxes.h"
@@ -36,7 +39,8 @@ QString ReceiverText(const std::string& text) {
 }  // namespace
 
 MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots)
-    : factoryText_(factoryText),
+    : OperationBoxes(static_cast<QWidget&>(*this)),
+      factoryText_(factoryText),
       timings_(timings),
       deviceRoots_(std::move(deviceRoots)),
       progress_(*this, *this, port_, timings_, deviceRoots_),
@@ -103,6 +107,9 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
   auto* aboutItem = new QAction(kAboutMenuItem, this);
   connect(aboutItem, &QAction::triggered, this, &MainDialog::OnAbout);
   addAction(aboutItem);
+  auto* editItem = new QAction(kEditChannelListMenuItem, this);
+  connect(editItem, &QAction::triggered, this, &MainDialog::OnEditChannelList);
+  addAction(editItem);
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
@@ -136,6 +143,15 @@ void MainDialog::OnSetupComm() {
 void MainDialog::OnAbout() {
   AboutDialog dialog(this);
   dialog.exec();
+}
+
+void MainDialog::OnEditChannelList() {
+  // The editor installed beside this program, else the one on the PATH.
+  const QString beside = QCoreApplication::applicationDirPath() + "/" + kEditorProgram;
+  const QString program = QFileInfo(beside).isExecutable() ? beside : QString(kEditorProgram);
+  if (!QProcess::startDetached(program, {})) {
+    ShowWarning(QString(kEditorNotStarted).arg(program).toStdString(), kProgramName);
+  }
 }
 
 void MainDialog::OnReadUserData() {
@@ -191,33 +207,5 @@ void MainDialog::ShowReceiverInformation(const ConnectReport& report) {
   software_->setText(kUnavailable);
   status_->setText(kConnectionFailed);
 }
-
-void MainDialog::ShowMessage(const std::string& text, const std::string& caption) {
-  ShowBox(this, caption, text, QMessageBox::NoIcon);
-}
-
-void MainDialog::ShowWarning(const std::string& text, const std::string& caption) {
-  ShowBox(this, caption, text, QMessageBox::Warning);
-}
-
-bool MainDialog::AskStopUpgrade(const std::string& question, const std::string& caption) {
-  return ShowBox(this, caption, question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) ==
-         QMessageBox::Yes;
-}
-
-void MainDialog::ShowSerialError(const std::string& caption, const std::string& systemText) {
-  // The port's box has no owner window.
-  ShowBox(nullptr, caption, systemText, QMessageBox::Information);
-}
-
-bool MainDialog::ConfirmReceiverOn(const std::string& text, const std::string& caption) {
-  return ShowBox(this, caption, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
-
-bool MainDialog::ConfirmWholeUpgrade(const std::string& text, const std::string& caption) {
-  return ShowBox(this, caption, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
-
-std::optional<std::string> MainDialog::AskAccessCode() { return PasswordDialog::Ask(this); }
 
 }  // namespace torvix::app

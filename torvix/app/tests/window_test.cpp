@@ -308,8 +308,9 @@ TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {
                    });
   }
   Click(kAboutButton);
-  ASSERT_EQ(window.actions().size(), 1);
+  ASSERT_EQ(window.actions().size(), 2);
   EXPECT_EQ(window.actions()[0]->text(), kAboutMenuItem);
+  EXPECT_EQ(window.actions()[1]->text(), kEditChannelListMenuItem);
   EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
   window.actions()[0]->trigger();
 
