@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "torvix/database/field_limits.h"
 #include "torvix/database/line_decoders.h"
 #include "torvix/database/records.h"
 #include "torvix/database/text_scanner.h"
@@ -32,8 +33,6 @@ int DosTextSource::ReadByte() {
 
 namespace {
 
-constexpr int kDefaultSwitchMin = -1;
-constexpr int kDefaultSwitchMax = 8;
 constexpr char kKvrsKeyword[] = "kvrs";
 
 // Bytes skipped before the tag: 1 to 32 and everything from 128 (they are

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "torvix/database/field_limits.h"
 #include "torvix/database/records.h"
 #include "torvix/database/text_scanner.h"
 
@@ -14,50 +15,23 @@ namespace torvix {
 namespace {
 
 constexpr int kAbsent = -1;  // value of an integer field the scan did not reach
-constexpr int kNotUsed = -1;  // word value of "n"/"none" for DiSEqC and switches
-
-struct WordForm {
-  const char* form;
-  int value;
-};
-
-constexpr WordForm kLnbTypeWords[] = {{"1", 1}, {"u", 1}, {"universal", 1}, {"0", 0}, {"n", 0}, {"normal", 0}};
-constexpr WordForm kEastWestWords[] = {{"0", 0}, {"e", 0}, {"east", 0}, {"1", 1}, {"w", 1}, {"west", 1}};
-constexpr WordForm kDiseqcWords[] = {{"n", kNotUsed}, {"none", kNotUsed}, {"a", 0}, {"1", 0}, {"b", 1},
-                                     {"2", 1},        {"c", 2},           {"3", 2}, {"d", 3}, {"4", 3}};
-constexpr WordForm kTone22Words[] = {{"n", kNotUsed}, {"none", kNotUsed}, {"0", 0}, {"22", 1}};
-constexpr WordForm kVolt012Words[] = {{"n", kNotUsed}, {"none", kNotUsed}, {"0", 0}, {"12", 1}};
-constexpr WordForm kVolt1418Words[] = {{"n", kNotUsed}, {"none", kNotUsed}, {"14", 0}, {"18", 1}};
-constexpr WordForm kAntennaTypeWords[] = {{"f", 0}, {"none", 0}, {"d", 1}, {"a", 2}};
-constexpr WordForm kDiseqc12Words[] = {{"y", 1}, {"n", 0}};
-constexpr WordForm kPolarizationWords[] = {{"h", 1}, {"hor", 1}, {"horizontal", 1},
-                                           {"v", 0}, {"ver", 0}, {"vertical", 0}};
-constexpr WordForm kFecWords[] = {{"0", 0},   {"auto", 0}, {"a", 0},   {"1/2", 1},
-                                  {"2/3", 2}, {"3/4", 3},  {"5/6", 4}, {"7/8", 5}};
 
 // Looks `word` up in lower case; an absent (empty) word matches nothing.
 bool LookUp(const std::string& word, std::span<const WordForm> table, int& value) {
-  const std::string lower = AsciiLower(word);
-  for (const WordForm& entry : table) {
-    if (lower == entry.form) {
-      value = entry.value;
-      return true;
-    }
-  }
-  return false;
+  return LookUpWord(word, table, value);
 }
 
 bool LookUpSwitch(const std::string& word, std::span<const WordForm> table, SwitchSetting& setting) {
   int value = 0;
   if (!LookUp(word, table, value)) return false;
-  setting = {value != kNotUsed, value == 1};
+  setting = {value != kWordNotUsed, value == 1};
   return true;
 }
 
 bool LookUpDiseqc(const std::string& word, DiseqcSetting& setting) {
   int value = 0;
   if (!LookUp(word, kDiseqcWords, value)) return false;
-  setting = {value != kNotUsed, static_cast<std::uint8_t>(value == kNotUsed ? 0 : value)};
+  setting = {value != kWordNotUsed, static_cast<std::uint8_t>(value == kWordNotUsed ? 0 : value)};
   return true;
 }
 
@@ -77,18 +51,9 @@ bool ReadQuotedName(std::string_view line, std::size_t maxLength, QuotedName& ou
   return true;
 }
 
-// Degrees to tenths of a degree, rounded to the nearest tenth so that a
-// printed angle reads back unchanged; false when not a number from 0 to 180.
-bool AngleToTenths(double degrees, std::uint16_t& tenths) {
-  const double scaled = degrees * 10.0;
-  if (!(scaled > -1.0 && scaled < kMaxAngle + 1.0)) return false;  // also refuses NaN and infinities
-  const long rounded = std::lround(scaled);
-  if (rounded < 0 || rounded > kMaxAngle) return false;
-  tenths = static_cast<std::uint16_t>(rounded);
-  return true;
-}
-
 bool Present(int value) { return value != kAbsent; }
+
+bool OneOf(int value, const int (&values)[2]) { return value == values[0] || value == values[1]; }
 
 std::string_view CutAtNul(std::string_view line) { return line.substr(0, line.find('\0')); }
 
@@ -98,7 +63,7 @@ int DecodeSatelliteStart(DecodeContext& context, const ImageLayout& layout, std:
                          TextScanner& scanner, SatelliteRecord& record, std::string& eastWest) {
   if (context.satelliteCount >= layout.satellites.room) return kDecodeOverflow;
   QuotedName quoted;
-  if (!ReadQuotedName(CutAtNul(line), kSatelliteNameMax, quoted)) return -2;
+  if (!ReadQuotedName(CutAtNul(line), kSatelliteNameMax, quoted)) return kSatelliteErrorName;
   record.name = quoted.name;
   scanner = TextScanner(quoted.rest);
   int lnbLow = kAbsent;
@@ -110,14 +75,14 @@ int DecodeSatelliteStart(DecodeContext& context, const ImageLayout& layout, std:
   scanner.Word(lnbType);
   scanner.Decimal(angle);
   scanner.Word(eastWest);
-  if (!Present(lnbLow)) return -3;
-  if (!Present(lnbHigh)) return -4;
+  if (!Present(lnbLow)) return kSatelliteErrorLnbLow;
+  if (!Present(lnbHigh)) return kSatelliteErrorLnbHigh;
   record.lnb_low = static_cast<std::uint16_t>(lnbLow);
   record.lnb_high = static_cast<std::uint16_t>(lnbHigh);
   int value = 0;
-  if (!LookUp(lnbType, kLnbTypeWords, value)) return -5;
+  if (!LookUp(lnbType, kLnbTypeWords, value)) return kSatelliteErrorLnbType;
   record.universal_lnb = value == 1;
-  if (!AngleToTenths(angle, record.angle)) return -6;
+  if (!AngleToTenths(angle, record.angle)) return kSatelliteErrorAngle;
   return 0;
 }
 
@@ -144,21 +109,21 @@ int DecodeTransponder(DecodeContext& context, const ImageLayout& layout, int sat
   scanner.Integer(volt1418);
   scanner.Integer(volt012);
   scanner.Word(fec);
-  if (!Present(frequency)) return -2;
-  if (!Present(symbolrate)) return -3;
+  if (!Present(frequency)) return kTransponderErrorFrequency;
+  if (!Present(symbolrate)) return kTransponderErrorSymbolrate;
   TransponderRecord record;
   record.frequency = static_cast<std::uint16_t>(frequency);
   record.symbolrate = static_cast<std::uint16_t>(symbolrate);
   int value = 0;
-  if (!LookUp(polarization, kPolarizationWords, value)) return -4;
+  if (!LookUp(polarization, kPolarizationWords, value)) return kTransponderErrorPolarization;
   record.polarization = value == 1;
-  if (tone22 != 0 && tone22 != 22) return -5;
-  if (volt1418 != 14 && volt1418 != 18) return -6;
-  if (volt012 != 0 && volt012 != 12) return -7;
-  record.tone_22khz = tone22 == 22;
-  record.volt_14_18 = volt1418 == 18;
-  record.volt_0_12 = volt012 == 12;
-  if (!LookUp(fec, kFecWords, value)) return -8;
+  if (!OneOf(tone22, kTransponderTone22Values)) return kTransponderErrorTone22;
+  if (!OneOf(volt1418, kTransponderVolt1418Values)) return kTransponderErrorVolt1418;
+  if (!OneOf(volt012, kTransponderVolt012Values)) return kTransponderErrorVolt012;
+  record.tone_22khz = tone22 == kTransponderTone22Values[1];
+  record.volt_14_18 = volt1418 == kTransponderVolt1418Values[1];
+  record.volt_0_12 = volt012 == kTransponderVolt012Values[1];
+  if (!LookUp(fec, kFecWords, value)) return kTransponderErrorFec;
   record.fec = static_cast<std::uint8_t>(value);
   record.satellite_index = static_cast<std::uint8_t>(satelliteIndex);
   if (layout.kvrs) {
@@ -183,7 +148,7 @@ int DecodeService(DecodeContext& context, const ImageLayout& layout, std::string
   std::string type;
   typeScanner.Word(type);
   QuotedName quoted;
-  if (!ReadQuotedName(line, kServiceNameMax, quoted)) return -2;
+  if (!ReadQuotedName(line, kServiceNameMax, quoted)) return kServiceErrorName;
 
   TextScanner scanner(quoted.rest);
   int antIndex = 0;
@@ -202,22 +167,18 @@ int DecodeService(DecodeContext& context, const ImageLayout& layout, std::string
                      &lock}) {
     scanner.Integer(*field);
   }
-  constexpr int kMaxPid = 0x1FFF;
-  constexpr int kTxtPidBits = 0x9FFF;  // PID bits 0-12 and bit 15
-  if (serviceId < 0 || serviceId > 0xFFFF) return -3;
-  if (videoPid < 0 || videoPid > kMaxPid) return -5;
-  if (audioPid < 0) return -6;
-  if (pcrPid < 0 || pcrPid > kMaxPid) return -7;
-  if (txtPid < 0 || (txtPid & ~kTxtPidBits) != 0) return -8;
-  if (scramble != 0 && scramble != 1) return -9;
-  if (!layout.kvrs && favorite != 0 && favorite != 1) return -10;
-  if (lock != 0 && lock != 1) return -11;
-  constexpr int kMaxSatIndex = 128;
-  constexpr int kMaxTpIndex = 256;
-  if (satIndex < 1 || satIndex > kMaxSatIndex) return -12;
-  if (tpIndex < 1 || tpIndex > kMaxTpIndex) return -13;
+  if (serviceId < 0 || serviceId > kServiceIdMax) return kServiceErrorServiceId;
+  if (videoPid < 0 || videoPid > kPidMax) return kServiceErrorVideoPid;
+  if (audioPid < 0) return kServiceErrorAudioPid;
+  if (pcrPid < 0 || pcrPid > kPidMax) return kServiceErrorPcrPid;
+  if (txtPid < 0 || (txtPid & ~kTeletextPidBits) != 0) return kServiceErrorTeletextPid;
+  if (scramble < 0 || scramble > kFlagMax) return kServiceErrorScramble;
+  if (!layout.kvrs && (favorite < 0 || favorite > kFlagMax)) return kServiceErrorFavorite;
+  if (lock < 0 || lock > kFlagMax) return kServiceErrorLock;
+  if (satIndex < 1 || satIndex > kSatIndexMax) return kServiceErrorSatIndex;
+  if (tpIndex < 1 || tpIndex > kTpIndexMax) return kServiceErrorTpIndex;
   const int transponder = FindTransponder(context.image, layout, context.transponderCount, satIndex - 1, tpIndex);
-  if (transponder < 0) return -14;
+  if (transponder < 0) return kServiceErrorNoTransponder;
 
   ServiceRecord record;
   record.service_id = static_cast<std::uint16_t>(serviceId);
@@ -263,20 +224,20 @@ int DecodeAntennaLine(DecodeContext& context, std::string_view line) {
   scanner.Word(tone22);
   scanner.Word(volt012);
   scanner.Word(volt1418);
-  if (!Present(lnbLow)) return -2;
-  if (!Present(lnbHigh)) return -3;
+  if (!Present(lnbLow)) return kAntennaErrorLnbLow;
+  if (!Present(lnbHigh)) return kAntennaErrorLnbHigh;
   AntennaRecord record;
   record.lnb_low = static_cast<std::uint16_t>(lnbLow);
   record.lnb_high = static_cast<std::uint16_t>(lnbHigh);
   int value = 0;
-  if (!LookUp(lnbType, kLnbTypeWords, value)) return -4;
+  if (!LookUp(lnbType, kLnbTypeWords, value)) return kAntennaErrorLnbType;
   record.universal_lnb = value == 1;
-  if (!LookUp(antennaType, kAntennaTypeWords, value)) return -5;
+  if (!LookUp(antennaType, kAntennaTypeWords, value)) return kAntennaErrorType;
   record.antenna_type = static_cast<std::uint8_t>(value);
-  if (!LookUpDiseqc(diseqc, record.diseqc)) return -6;
-  if (!LookUpSwitch(tone22, kTone22Words, record.tone_22khz)) return -7;
-  if (!LookUpSwitch(volt012, kVolt012Words, record.volt_0_12)) return -8;
-  if (!LookUpSwitch(volt1418, kVolt1418Words, record.volt_14_18)) return -9;
+  if (!LookUpDiseqc(diseqc, record.diseqc)) return kAntennaErrorDiseqc;
+  if (!LookUpSwitch(tone22, kTone22Words, record.tone_22khz)) return kAntennaErrorTone22;
+  if (!LookUpSwitch(volt012, kVolt012Words, record.volt_0_12)) return kAntennaErrorVolt012;
+  if (!LookUpSwitch(volt1418, kVolt1418Words, record.volt_14_18)) return kAntennaErrorVolt1418;
   StoreAntenna(context.image, context.antennaCount, record);
   return context.antennaCount++;
 }
@@ -294,12 +255,12 @@ int DecodeBasicSatelliteLine(DecodeContext& context, std::string_view line) {
   scanner.Word(volt012);
   scanner.Word(volt1418);
   int value = 0;
-  if (!LookUp(eastWest, kEastWestWords, value)) return -7;
+  if (!LookUp(eastWest, kEastWestWords, value)) return kSatelliteErrorEastWest;
   record.east_west = value == 1;
-  if (!LookUpDiseqc(diseqc, record.diseqc)) return -8;
-  if (!LookUpSwitch(tone22, kTone22Words, record.tone_22khz)) return -9;
-  if (!LookUpSwitch(volt012, kVolt012Words, record.volt_0_12)) return -10;
-  if (!LookUpSwitch(volt1418, kVolt1418Words, record.volt_14_18)) return -11;
+  if (!LookUpDiseqc(diseqc, record.diseqc)) return kSatelliteErrorDiseqc;
+  if (!LookUpSwitch(tone22, kTone22Words, record.tone_22khz)) return kSatelliteErrorTone22;
+  if (!LookUpSwitch(volt012, kVolt012Words, record.volt_0_12)) return kSatelliteErrorVolt012;
+  if (!LookUpSwitch(volt1418, kVolt1418Words, record.volt_14_18)) return kSatelliteErrorVolt1418;
   return StoreNewSatellite(context, kBasicLayout, record);
 }
 
@@ -315,9 +276,9 @@ int DecodeKvrsSatelliteLine(DecodeContext& context, std::string_view line) {
   scanner.Word(diseqc12);
   scanner.Integer(biased);
   int value = 0;
-  if (!LookUp(eastWest, kEastWestWords, value)) return -7;
+  if (!LookUp(eastWest, kEastWestWords, value)) return kSatelliteErrorEastWest;
   record.east_west = value == 1;
-  if (!LookUp(diseqc12, kDiseqc12Words, value)) return -8;
+  if (!LookUp(diseqc12, kDiseqc12Words, value)) return kSatelliteErrorDiseqc;
   record.diseqc_1_2 = value == 1;
   record.biased_value = biased;
   return StoreNewSatellite(context, kKvrsLayout, record);

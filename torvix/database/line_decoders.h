@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "torvix/database/database_image.h"
+#include "torvix/database/field_limits.h"
 
 namespace torvix {
 
@@ -28,9 +29,8 @@ struct DecodeContext {
   int serviceCount = 0;
 };
 
-// Error numbers shared by every decoder: the table is full, and the first field.
-inline constexpr int kDecodeOverflow = -1;
-
+// The error numbers (kDecodeOverflow, kSatelliteErrorName, ...) are in
+// field_limits.h, with the limits and words the decoders test.
 // Satellite errors: -1 full, -2 name, -3 lnb_low, -4 lnb_high, -5 universal_lnb,
 // -6 angle, -7 east_west, -8 DiSEqC (KVRS: diseqc 1.2), -9 22KHz, -10 0/12V, -11 14/18V.
 // Transponder errors: -1 full, -2 frequency, -3 symbolrate, -4 polarization,
