@@ -124,16 +124,7 @@ void MainDialog::Start() {
 
 bool MainDialog::ChoosePort() {
   // Before the window is shown the dialog stands on its own.
-  CommSetupDialog dialog(isVisible() ? this : nullptr, port_, deviceRoots_);
-  const bool chosen = dialog.exec() == QDialog::Accepted;
-  if (chosen) {
-    port_ = dialog.Port();
-    // As the port: a store that cannot be written keeps nothing.
-    for (const auto& [n, device] : dialog.ChangedDevices()) WriteStoredDevice(n, device);
-  }
-  // A store that cannot be written keeps the choice for this run only.
-  WriteStoredPort(port_);
-  return chosen;
+  return ChooseAndStorePort(isVisible() ? this : nullptr, port_, deviceRoots_);
 }
 
 void MainDialog::OnSetupComm() {
