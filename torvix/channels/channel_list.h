@@ -16,11 +16,13 @@
 // Plain values, no threads, no blocking; no Qt.  A list is copyable.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "torvix/database/database_image.h"
@@ -92,6 +94,14 @@ class ChannelList {
   const Antenna* FindAntenna(ItemId id) const;
   // Position in the table's order (for transponders: in transponders()).
   int IndexOf(Table table, ItemId id) const;
+  // The 1-based position of a transponder among its satellite's, as a
+  // service line's tp_index counts it; 0 when the list holds no such one.
+  int PositionInSatellite(ItemId transponder) const;
+
+  // After satellites were reordered, added or removed through
+  // mutableSatellites(): puts transponders() satellite by satellite again
+  // (each satellite's in their order) and drops those of no satellite.
+  void RegroupTransponders();
 
   // The image this list compiles to: magic, header, and every record at the
   // index its order gives, with the references turned into indices, exactly
@@ -100,10 +110,13 @@ class ChannelList {
 
   // Raw access for the edit commands (channel_document.h) and the loaders;
   // callers keep the references valid.  A new record gets NewId().
-  std::vector<Satellite>& mutableSatellites() { return satellites_; }
-  std::vector<Transponder>& mutableTransponders() { return transponders_; }
-  std::vector<Service>& mutableServices() { return services_; }
-  std::vector<Antenna>& mutableAntennas() { return antennas_; }
+  // The look-ups rebuild their index after such a call; a look-up may follow
+  // changes made through a reference taken earlier only once the table's
+  // size changed or the record moved.
+  std::vector<Satellite>& mutableSatellites() { return Touch(Table::kSatellites), satellites_; }
+  std::vector<Transponder>& mutableTransponders() { return Touch(Table::kTransponders), transponders_; }
+  std::vector<Service>& mutableServices() { return Touch(Table::kServices), services_; }
+  std::vector<Antenna>& mutableAntennas() { return Touch(Table::kAntennas), antennas_; }
   ItemId NewId() { return nextId_++; }
 
  private:
@@ -114,6 +127,17 @@ class ChannelList {
   std::vector<Service> services_;
   std::vector<Antenna> antennas_;
   ItemId nextId_ = 1;
+
+  // Position by id, per table; rebuilt on the first look-up after a change.
+  struct IdIndex {
+    std::unordered_map<ItemId, std::size_t> at;
+    std::size_t builtFor = 0;  // the table's size when built
+    bool stale = true;
+  };
+  void Touch(Table table) { index_[static_cast<std::size_t>(table)].stale = true; }
+  template <typename Item>
+  const Item* Find(const std::vector<Item>& items, Table table, ItemId id) const;
+  mutable std::array<IdIndex, 4> index_;
 };
 
 // The outcome of opening a file as a list.
@@ -128,8 +152,10 @@ struct OpenResult {
   std::string message;  // the reader's complete message (it names the line), or the errno text
   int line = 0;         // the refused line, when the reader named one
   // What an image held that no text can carry and the list therefore left
-  // out (transponders of no satellite, services of no transponder), one
-  // sentence each; empty for texts.
+  // out (transponders of no satellite, services of no transponder) or
+  // changed (a name cut to its length, a word the text has no form for), one
+  // sentence each.  For a text only what no saved line would carry: the
+  // transponders before the first satellite line.
   std::vector<std::string> notes;
 };
 

@@ -36,11 +36,28 @@ struct Difference {
 // each in the order of A, then additions in the order of B.
 std::vector<Difference> Diff(const ChannelList& a, const ChannelList& b);
 
+// The list's own values that differ, outside every table: "layout" (basic,
+// KVRS) and, in the basic layout, "default switch configuration" (-1 to 8,
+// "none" without an A line).  When the layouts differ, Diff() compares only
+// the fields both layouts have.
+struct HeaderChange {
+  std::string name;
+  std::string before;
+  std::string after;
+};
+std::vector<HeaderChange> DiffHeader(const ChannelList& a, const ChannelList& b);
+
 // One line per change for a person: `service "Name" on 11778 H: video PID 512 -> 513`,
 // `+ service "Name" on 11778 H`, `- transponder 12603 V on HOTBIRD`.
 std::vector<std::string> DiffLines(const std::vector<Difference>& differences);
-// {"added":[...],"removed":[...],"changed":[...]} with the keys and fields.
+// The same behind the header's lines (`layout: basic -> KVRS`).
+std::vector<std::string> DiffLines(const std::vector<HeaderChange>& header, const std::vector<Difference>& differences);
+// {"added":[...],"removed":[...],"changed":[...]}: each entry has "table"
+// ("satellite", "transponder", "service", "antenna"; "list" for the
+// header's changes) and "key"; the changed ones "fields", each with "field",
+// "before" and "after".
 std::string DiffJson(const std::vector<Difference>& differences);
+std::string DiffJson(const std::vector<HeaderChange>& header, const std::vector<Difference>& differences);
 
 // List A with the chosen differences (taken from B) copied in: added records
 // are added (with what they need: their transponder and satellite),
