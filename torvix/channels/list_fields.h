@@ -53,7 +53,10 @@ std::span<const ColumnInfo> Columns(Table table, Layout layout);
 // The cell's text as the table shows it ("19.2", "11778 H", "TV").
 std::string CellText(const ChannelList& list, Table table, ItemId id, Field field);
 // The texts a kChoice cell accepts, in display order (for a service's
-// transponder: every transponder of the list, e.g. "ASTRA 19.2E 11778 H").
+// transponder: every transponder of the list, e.g. "ASTRA 19.2E 11778 H",
+// a repeated text followed by " (2)", " (3)", ...; for a KVRS service's
+// antenna: "None", then the antenna numbers "1", "2", ...).  Empty for other
+// kinds of cells.
 std::vector<std::string> CellChoices(const ChannelList& list, Table table, ItemId id, Field field);
 
 // "" when `text` is a value the text reader would accept for the field in
@@ -61,5 +64,20 @@ std::vector<std::string> CellChoices(const ChannelList& list, Table table, ItemI
 // otherwise the message to show, which names the field as the reader does.
 // ChannelDocument::SetCell stores exactly what this accepts.
 std::string CheckCell(const ChannelList& list, Table table, ItemId id, Field field, std::string_view text);
+// CheckCell, and when it accepts, stores the value into the record (a
+// service's transponder: the service moves to it).  Returns CheckCell's
+// message; a refused text changes nothing.  For ChannelDocument::SetCell and
+// for tools that build a list for ChannelDocument::ReplaceList.
+std::string ApplyCell(ChannelList& list, Table table, ItemId id, Field field, std::string_view text);
+
+// "" when the reader accepts WriteText(list) and builds list.Compile() from
+// it; otherwise the first reason why not (a table beyond its room, a service
+// on a transponder that its line cannot name, a name the text cannot carry).
+// The editor checks this before a list goes to a receiver.
+std::string CheckList(const ChannelList& list);
+
+// The refusal of a table that is full, e.g. "Overflow number of service.
+// A list holds at most 3200 services."
+std::string RoomMessage(const ChannelList& list, Table table);
 
 }  // namespace torvix::channels
