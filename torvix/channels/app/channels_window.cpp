@@ -186,7 +186,7 @@ void ChannelsWindow::MakeTables() {
   auto* left = new QWidget;
   auto* leftLayout = new QVBoxLayout(left);
   leftLayout->setContentsMargins(0, 0, 0, 0);
-  auto* satellitesLabel = new QLabel(kSatellites);
+  auto* satellitesLabel = new QLabel(kSatellitesLabel);
   satellitesLabel->setBuddy(View(Table::kSatellites));
   leftLayout->addWidget(satellitesLabel);
   leftLayout->addWidget(View(Table::kSatellites));
@@ -194,7 +194,7 @@ void ChannelsWindow::MakeTables() {
   auto* top = new QWidget;
   auto* topLayout = new QVBoxLayout(top);
   topLayout->setContentsMargins(0, 0, 0, 0);
-  auto* transpondersLabel = new QLabel(kTransponders);
+  auto* transpondersLabel = new QLabel(kTranspondersLabel);
   transpondersLabel->setBuddy(View(Table::kTransponders));
   topLayout->addWidget(transpondersLabel);
   topLayout->addWidget(View(Table::kTransponders));
@@ -225,8 +225,8 @@ void ChannelsWindow::MakeTables() {
           [this](const QString& text) { Proxy(Table::kServices)->SetFilter(text); });
 
   tabs_ = new QTabWidget;
-  tabs_->addTab(services, kServices);
-  tabs_->addTab(View(Table::kAntennas), kAntennas);
+  tabs_->addTab(services, kServicesTab);
+  tabs_->addTab(View(Table::kAntennas), kAntennasTab);
 
   auto* right = new QSplitter(Qt::Vertical);
   right->addWidget(top);
@@ -239,10 +239,12 @@ void ChannelsWindow::MakeTables() {
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 3);
   split->setContentsMargins(6, 6, 6, 0);
+  split->setSizes({330, 870});
   setCentralWidget(split);
 
   for (const Table table : kAllTables) {
     counters_[static_cast<int>(table)] = new QLabel;
+    counters_[static_cast<int>(table)]->setContentsMargins(8, 0, 8, 0);
     statusBar()->addPermanentWidget(counters_[static_cast<int>(table)]);
   }
 }

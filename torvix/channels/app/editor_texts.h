@@ -14,11 +14,16 @@ inline constexpr const char* kSatellites = "Satellites";
 inline constexpr const char* kTransponders = "Transponders";
 inline constexpr const char* kServices = "Services";
 inline constexpr const char* kAntennas = "Antennas";
-inline constexpr const char* kShowLabel = "S&how:";
+// The labels above the tables (their mnemonics go to the table).
+inline constexpr const char* kSatellitesLabel = "S&atellites";
+inline constexpr const char* kTranspondersLabel = "&Transponders";
+inline constexpr const char* kServicesTab = "&Services";
+inline constexpr const char* kAntennasTab = "A&ntennas";
+inline constexpr const char* kShowLabel = "Sho&w:";
 inline constexpr const char* kShowAll = "All services";
 inline constexpr const char* kShowSatellite = "Services of the selected satellite";
 inline constexpr const char* kShowTransponder = "Services of the selected transponder";
-inline constexpr const char* kFilterLabel = "&Filter:";
+inline constexpr const char* kFilterLabel = "F&ilter:";
 inline constexpr const char* kFilterPlaceholder = "Name, service ID or PID";
 // A status bar counter: "Services 812 / 3200".
 inline constexpr const char* kCounter = "%1 %2 / %3";
