@@ -53,11 +53,12 @@ class ChannelDocument {
   // service: on transponder `parent`).  `created` receives its id.
   EditResult Insert(Table table, int position, ItemId parent, ItemId* created = nullptr);
 
-  // Deletes the records.  A satellite or transponder that services still use
-  // is refused with their count, unless `withServices` deletes those too (a
-  // satellite takes its transponders with it).  One step.
+  // Deletes the records.  A satellite, transponder or (KVRS) antenna that
+  // services still use is refused with their count, unless `withServices`
+  // deletes those too (a satellite takes its transponders with it).  One step.
   EditResult Delete(Table table, std::span<const ItemId> ids, bool withServices = false);
-  // How many services use these satellites or transponders (0 for others).
+  // How many services use these satellites, transponders or antennas (0 for
+  // services).
   int ServicesUsing(Table table, std::span<const ItemId> ids) const;
 
   // Moves the records one place up (-1) or down (+1) per step of `delta`,

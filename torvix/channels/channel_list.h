@@ -16,6 +16,7 @@
 // Plain values, no threads, no blocking; no Qt.  A list is copyable.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -118,6 +119,10 @@ class ChannelList {
   std::vector<Service>& mutableServices() { return Touch(Table::kServices), services_; }
   std::vector<Antenna>& mutableAntennas() { return Touch(Table::kAntennas), antennas_; }
   ItemId NewId() { return nextId_++; }
+  // The id NewId() gives next; AdvanceIds makes it at least `next`, so that
+  // a list that takes another's place gives out none of that one's ids.
+  ItemId NextId() const { return nextId_; }
+  void AdvanceIds(ItemId next) { nextId_ = std::max(nextId_, next); }
 
  private:
   Layout layout_;

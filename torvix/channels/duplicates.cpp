@@ -92,7 +92,7 @@ std::vector<DuplicateGroup> FindDuplicates(const ChannelList& list) {
     auto& [keep, extra] = ids.groups[g];
     if (extra.empty()) continue;
     taken.insert(extra.begin(), extra.end());
-    const Service* s = list.FindService(keep);
+    const Service* s = &list.services()[static_cast<std::size_t>(ids.order[g])];
     found.push_back({2, ids.order[g], 0,
                      {Table::kServices,
                       "service id " + std::to_string(s->record.service_id) + " on " + onText(s->transponder), keep,
@@ -107,7 +107,7 @@ std::vector<DuplicateGroup> FindDuplicates(const ChannelList& list) {
   for (std::size_t g = 0; g < names.groups.size(); ++g) {
     auto& [keep, extra] = names.groups[g];
     if (extra.empty()) continue;
-    const Service* s = list.FindService(keep);
+    const Service* s = &list.services()[static_cast<std::size_t>(names.order[g])];
     found.push_back({2, names.order[g], 1,
                      {Table::kServices, "same name '" + s->record.name + "' on " + onText(s->transponder), keep,
                       extra}});

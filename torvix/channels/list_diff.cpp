@@ -29,9 +29,11 @@ class ListIndex {
                     (t.record.polarization ? "H" : "V");
     }
     for (const Service& s : list.services()) {
+      services_[s.id] = &s;
       keys_[s.id] = KeyOf(s.transponder) + kJoin + std::to_string(s.record.service_id);
     }
     for (std::size_t i = 0; i < list.antennas().size(); ++i) {
+      antennas_[list.antennas()[i].id] = &list.antennas()[i];
       antennaNumbers_[list.antennas()[i].id] = static_cast<int>(i) + 1;
       keys_[list.antennas()[i].id] = std::to_string(i + 1);
     }
@@ -49,6 +51,14 @@ class ListIndex {
   const Transponder* TransponderOf(ItemId id) const {
     const auto it = transponders_.find(id);
     return it == transponders_.end() ? nullptr : it->second;
+  }
+  const Service* ServiceOf(ItemId id) const {
+    const auto it = services_.find(id);
+    return it == services_.end() ? nullptr : it->second;
+  }
+  const Antenna* AntennaOf(ItemId id) const {
+    const auto it = antennas_.find(id);
+    return it == antennas_.end() ? nullptr : it->second;
   }
   // 1-based; 0 for no antenna.
   int AntennaNumber(ItemId id) const {
@@ -72,6 +82,8 @@ class ListIndex {
   const ChannelList& list_;
   std::unordered_map<ItemId, const Satellite*> satellites_;
   std::unordered_map<ItemId, const Transponder*> transponders_;
+  std::unordered_map<ItemId, const Service*> services_;
+  std::unordered_map<ItemId, const Antenna*> antennas_;
   std::unordered_map<ItemId, int> antennaNumbers_;
   std::unordered_map<ItemId, std::string> keys_;
 };
@@ -392,8 +404,8 @@ ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const s
         case Table::kTransponders:
           apply(result.mutableTransponders(), ib.TransponderOf(d.inB), kTransponderFields);
           break;
-        case Table::kServices: apply(result.mutableServices(), b.FindService(d.inB), kServiceFields); break;
-        case Table::kAntennas: apply(result.mutableAntennas(), b.FindAntenna(d.inB), kAntennaFields); break;
+        case Table::kServices: apply(result.mutableServices(), ib.ServiceOf(d.inB), kServiceFields); break;
+        case Table::kAntennas: apply(result.mutableAntennas(), ib.AntennaOf(d.inB), kAntennaFields); break;
       }
     }
   }
@@ -430,23 +442,26 @@ ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const s
     for (const Satellite& s : result.satellites()) present.try_emplace(ir.KeyOf(s.id), s.id);
     for (const Transponder& t : result.transponders()) present.try_emplace(ir.KeyOf(t.id), t.id);
   }
-  auto satelliteFor = [&](ItemId inB) -> ItemId {
+  // `added`: a record chosen to be added, which comes in even when one of
+  // its key is there already (a list may hold a key twice); otherwise one
+  // that an added record needs, which comes in only when none is there.
+  auto satelliteFor = [&](ItemId inB, bool added) -> ItemId {
     const std::string key = ib.KeyOf(inB);
-    if (const auto it = present.find(key); it != present.end()) return it->second;
+    if (const auto it = present.find(key); it != present.end() && !added) return it->second;
     const Satellite* from = ib.SatelliteOf(inB);
     if (from == nullptr || result.Count(Table::kSatellites) >= result.Room(Table::kSatellites)) return kNoItem;
     Satellite s = *from;
     s.id = result.NewId();
     result.mutableSatellites().push_back(s);
-    present[key] = s.id;
+    present.try_emplace(key, s.id);
     return s.id;
   };
-  auto transponderFor = [&](ItemId inB) -> ItemId {
+  auto transponderFor = [&](ItemId inB, bool added) -> ItemId {
     const std::string key = ib.KeyOf(inB);
-    if (const auto it = present.find(key); it != present.end()) return it->second;
+    if (const auto it = present.find(key); it != present.end() && !added) return it->second;
     const Transponder* from = ib.TransponderOf(inB);
     if (from == nullptr || result.Count(Table::kTransponders) >= result.Room(Table::kTransponders)) return kNoItem;
-    const ItemId satellite = satelliteFor(from->satellite);
+    const ItemId satellite = satelliteFor(from->satellite, false);
     if (satellite == kNoItem) return kNoItem;
     Transponder t = *from;
     t.id = result.NewId();
@@ -464,19 +479,19 @@ ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const s
       all.insert(std::find_if(all.begin(), all.end(), [&](const Transponder& x) { return rank[x.satellite] > own; }),
                  t);
     }
-    present[key] = t.id;
+    present.try_emplace(key, t.id);
     return t.id;
   };
   std::vector<std::pair<ItemId, const Service*>> addedServices;  // new id, B's record
   for (const Difference& d : chosen) {
     if (d.kind != Difference::Kind::kAdded) continue;
     switch (d.table) {
-      case Table::kSatellites: satelliteFor(d.inB); break;
-      case Table::kTransponders: transponderFor(d.inB); break;
+      case Table::kSatellites: satelliteFor(d.inB, true); break;
+      case Table::kTransponders: transponderFor(d.inB, true); break;
       case Table::kServices: {
-        const Service* from = b.FindService(d.inB);
+        const Service* from = ib.ServiceOf(d.inB);
         if (from == nullptr || result.Count(Table::kServices) >= result.Room(Table::kServices)) break;
-        const ItemId transponder = transponderFor(from->transponder);
+        const ItemId transponder = transponderFor(from->transponder, false);
         if (transponder == kNoItem) break;
         Service s = *from;
         s.id = result.NewId();
@@ -486,7 +501,7 @@ ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const s
         break;
       }
       case Table::kAntennas: {
-        const Antenna* from = b.FindAntenna(d.inB);
+        const Antenna* from = ib.AntennaOf(d.inB);
         if (from == nullptr || result.Count(Table::kAntennas) >= result.Room(Table::kAntennas)) break;
         Antenna x = *from;
         x.id = result.NewId();

@@ -212,6 +212,7 @@ std::string CheckSampleOptions(const SampleOptions& options) {
                 {options.transponders, Table::kTransponders, "transponders"},
                 {options.services, Table::kServices, "services"},
                 {options.antennas, Table::kAntennas, "antennas"}};
+  if (options.layout == Layout::kBasic && options.antennas > 0) return "antennas exist in the KVRS layout only";
   for (const auto& t : tables) {
     if (t.count < 0) return std::string("a negative number of ") + t.what;
     if (t.count > empty.Room(t.table)) {

@@ -5,6 +5,7 @@
 #include "common/cli/output.h"
 #include "torvix/cli/command_line.h"
 #include "torvix/cli/database_commands.h"
+#include "torvix/cli/diff_command.h"
 #include "torvix/cli/offline_commands.h"
 #include "torvix/cli/receiver_commands.h"
 #include "torvix/ops/database_factory_text.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   app.footer(torvix::cli::kReceiverExitCodesHelp);
   torvix::cli::CommandOutcome outcome;
   torvix::cli::AddDatabaseCommands(app, outcome);
+  torvix::cli::AddDiffCommand(app, outcome);
   torvix::DatabaseFactoryText factoryText;
   torvix::cli::ReceiverCommandSettings receiver;
   const std::string self = argc > 0 ? argv[0] : "TORVIX";
