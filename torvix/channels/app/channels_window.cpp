@@ -1,6 +1,7 @@
 #include "torvix/channels/app/channels_window.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -466,7 +467,6 @@ void ChannelsWindow::CellEdited() {
 void ChannelsWindow::UpdateState() {
   const bool modified = document_.modified();
   setWindowTitle(QString(kTitle).arg(modified ? QStringLiteral("*") : QString(), name_));
-  setWindowModified(modified);
   undo_->setEnabled(document_.CanUndo());
   undo_->setText(document_.CanUndo() ? QString(kUndoNamed).arg(Plain(document_.UndoText())) : QString(kUndo));
   redo_->setEnabled(document_.CanRedo());
@@ -775,6 +775,11 @@ void ChannelsWindow::OnWriteToReceiver() {
     ShowWarning(path + ": " + error, torvix::app::kProgramName);
     return;
   }
+  // The reader stores a text over what the image holds (names keep the
+  // bytes after their end): from the list's own image it gives exactly the
+  // image the list compiles to.
+  const DatabaseImage compiled = document_.list().Compile();
+  std::memcpy(factoryText_.Image(), compiled.Data(), DatabaseImage::kSize);
   std::string detail;
   if (WriteFactoryData(context_, factoryText_, path, detail) == OperationResult::kFileError) {
     ShowWarning(detail, torvix::app::kProgramName);

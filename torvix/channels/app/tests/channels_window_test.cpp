@@ -67,6 +67,7 @@ class ChannelsWindowTest : public ::testing::Test {
   // Types into the cell of the services table at `row` and `column` as F2 opens it.
   void TypeIntoCell(int row, int column, const QString& text) {
     QTableView* services = ViewNamed("Services");
+    QApplication::setActiveWindow(window_.get());
     services->setFocus();
     services->setCurrentIndex(services->model()->index(row, column));
     QTest::keyClick(services, Qt::Key_F2);
@@ -75,6 +76,8 @@ class ChannelsWindowTest : public ::testing::Test {
     editor->selectAll();
     QTest::keyClicks(editor, text);
     QTest::keyClick(editor, Qt::Key_Return);
+    // The view commits the editor's text from its event loop.
+    QCoreApplication::processEvents();
   }
   QString MenuText(const QString& startsWith) {
     for (QAction* action : window_->menuBar()->findChildren<QAction*>()) {
@@ -142,16 +145,17 @@ TEST_F(ChannelsWindowTest, RenameDeleteUndoSaveByKeysGivesTheEditedImage) {
   QTest::keyClick(services, Qt::Key_Space);
 
   // Delete the second row, undo it, delete the third.
-  services->setCurrentIndex(services->model()->index(1, 0));
-  services->selectRow(1);
+  QTest::keyClick(services, Qt::Key_Down);
   QTest::keyClick(services, Qt::Key_Delete);
   EXPECT_EQ(List().Count(Table::kServices), 39);
   EXPECT_EQ(MenuText("&Undo"), "&Undo " + QString::fromStdString(window_->document().UndoText()));
   QTest::keyClick(services, Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(List().Count(Table::kServices), 40);
   EXPECT_NE(List().FindService(original.services()[1].id), nullptr);
-  services->selectRow(2);
+  services->setCurrentIndex(services->model()->index(1, 0));
+  QTest::keyClick(services, Qt::Key_Down);
   QTest::keyClick(services, Qt::Key_Delete);
+
   EXPECT_EQ(List().FindService(third), nullptr);
 
   QTest::keyClick(services, Qt::Key_S, Qt::ControlModifier);
