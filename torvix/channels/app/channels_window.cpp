@@ -148,7 +148,7 @@ void ChannelsWindow::MakeTables() {
   for (const Table table : kAllTables) {
     const int t = static_cast<int>(table);
     models_[t] = new ListTableModel(
-        document_, table, [this](const QString& message) { Refused(message); }, [this] { CellEdited(); }, this);
+        document_, table, [this](const QString& message) { Refused(message); }, [this](Table edited) { CellEdited(edited); }, this);
     proxies_[t] = new ListSortProxy(*models_[t], document_, this);
     auto* view = new ListView([this, table](int row) { DropAt(table, row); });
     views_[t] = view;
@@ -171,6 +171,8 @@ void ChannelsWindow::MakeTables() {
     // A header sorts what is shown; the list keeps its order (Apply Sort Order).
     view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     view->horizontalHeader()->setSortIndicatorClearable(true);
+    // Column widths from the first rows: a long list opens at once.
+    view->horizontalHeader()->setResizeContentsPrecision(50);
     view->setSortingEnabled(true);
   }
   connect(View(Table::kSatellites)->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -458,8 +460,12 @@ void ChannelsWindow::ScopeChanged() {
   refreshing_ = false;
 }
 
-void ChannelsWindow::CellEdited() {
-  for (const Table table : kAllTables) Model(table)->TextsChanged();
+void ChannelsWindow::CellEdited(Table edited) {
+  if (edited != Table::kServices) {
+    for (const Table table : kAllTables) {
+      if (table != edited) Model(table)->TextsChanged();
+    }
+  }
   statusBar()->clearMessage();
   UpdateState();
 }

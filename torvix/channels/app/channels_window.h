@@ -73,8 +73,10 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   // The transponders (and the services in a scope) of the current satellite.
   void SatelliteChanged();
   void ScopeChanged();
-  // After one cell was edited: the same rows, the texts again.
-  void CellEdited();
+  // After one cell of `table` was edited: the same rows; the other tables'
+  // texts again when they show that table's records (a satellite's name in
+  // the services).
+  void CellEdited(Table table);
   // A new or newly opened list.
   void ListReset(const QString& name, const QString& path);
   void UpdateState();

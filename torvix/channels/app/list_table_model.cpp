@@ -45,7 +45,7 @@ int CompareCells(const ChannelList& list, Table table, const ColumnInfo& column,
 }
 
 ListTableModel::ListTableModel(ChannelDocument& document, Table table, std::function<void(const QString&)> refused,
-                               std::function<void()> edited, QObject* parent)
+                               std::function<void(Table)> edited, QObject* parent)
     : QAbstractTableModel(parent),
       document_(document),
       table_(table),
@@ -163,13 +163,29 @@ bool ListTableModel::setData(const QModelIndex& index, const QVariant& value, in
     refused_(QString::fromStdString(result.message));
     return false;
   }
-  edited_();
+  emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+  edited_(table_);
   return true;
 }
 
 ListSortProxy::ListSortProxy(ListTableModel& source, const ChannelDocument& document, QObject* parent)
     : QSortFilterProxyModel(parent), source_(source), document_(document) {
   setSourceModel(&source);
+}
+
+void ListSortProxy::sort(int column, Qt::SortOrder order) {
+  if (column >= 0 && column < source_.columnCount()) {
+    const ColumnInfo& info = source_.Column(column);
+    const bool numbers = info.kind == CellKind::kNumber || info.kind == CellKind::kCheck;
+    keys_.resize(static_cast<std::size_t>(source_.rowCount()));
+    for (int row = 0; row < source_.rowCount(); ++row) {
+      Key& key = keys_[static_cast<std::size_t>(row)];
+      key.text = Shown(CellText(document_.list(), source_.table(), source_.IdAt(row), info.field));
+      key.number = numbers ? key.text.toDouble(&key.isNumber) : 0;
+    }
+  }
+  QSortFilterProxyModel::sort(column, order);
+  keys_.clear();
 }
 
 void ListSortProxy::SetFilter(const QString& text) {
@@ -185,6 +201,12 @@ int ListSortProxy::RowOf(ItemId id) const {
 }
 
 bool ListSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+  if (!keys_.empty()) {
+    const Key& l = keys_[static_cast<std::size_t>(left.row())];
+    const Key& r = keys_[static_cast<std::size_t>(right.row())];
+    if (l.isNumber && r.isNumber) return l.number < r.number;
+    return l.text.localeAwareCompare(r.text) < 0;
+  }
   return CompareCells(document_.list(), source_.table(), source_.Column(left.column()), source_.IdAt(left.row()),
                       source_.IdAt(right.row())) < 0;
 }

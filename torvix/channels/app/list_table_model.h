@@ -32,9 +32,10 @@ class ListTableModel : public QAbstractTableModel {
   enum class Scope { kAll, kSatellite, kTransponder };
 
   // `refused` receives the message of an edit the document refused,
-  // `edited` is called after one it made.  The document outlives the model.
+  // `edited` is called after one it made (this table's row is shown again
+  // already).  The document outlives the model.
   ListTableModel(ChannelDocument& document, Table table, std::function<void(const QString&)> refused,
-                 std::function<void()> edited, QObject* parent = nullptr);
+                 std::function<void(Table)> edited, QObject* parent = nullptr);
 
   Table table() const { return table_; }
   // The rows shown: for transponders those of `satellite`; for services
@@ -63,7 +64,7 @@ class ListTableModel : public QAbstractTableModel {
   ChannelDocument& document_;
   const Table table_;
   std::function<void(const QString&)> refused_;
-  std::function<void()> edited_;
+  std::function<void(Table)> edited_;
   std::span<const ColumnInfo> columns_;
   std::vector<ItemId> rows_;
   ItemId satellite_ = kNoItem;
@@ -80,15 +81,23 @@ class ListSortProxy : public QSortFilterProxyModel {
   void SetFilter(const QString& text);
   ItemId IdAt(int row) const;
   int RowOf(ItemId id) const;
+  // Sorts with the column's texts taken once, not at every comparison.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
  protected:
   bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
   bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
  private:
+  struct Key {
+    QString text;
+    double number = 0;
+    bool isNumber = false;
+  };
   ListTableModel& source_;
   const ChannelDocument& document_;
   QString filter_;
+  std::vector<Key> keys_;  // per source row while sorting; empty otherwise
 };
 
 }  // namespace torvix::channels::app
