@@ -69,8 +69,9 @@ class ListView : public QTableView {
     const QModelIndex at = indexAt(event->position().toPoint());
     int row = at.isValid() ? at.row() : model()->rowCount();
     if (at.isValid() && dropIndicatorPosition() == QAbstractItemView::BelowItem) ++row;
-    // The view removes nothing itself: the document moves the records.
-    event->setDropAction(Qt::CopyAction);
+    // The document moves the records; the view's own removal of dragged
+    // rows finds nothing it may remove.
+    event->setDropAction(Qt::MoveAction);
     event->accept();
     QTimer::singleShot(0, this, [this, row] { dropped_(row); });
   }
