@@ -149,7 +149,8 @@ void ChannelsWindow::MakeTables() {
   for (const Table table : kAllTables) {
     const int t = static_cast<int>(table);
     models_[t] = new ListTableModel(
-        document_, table, [this](const QString& message) { Refused(message); }, [this](Table edited) { CellEdited(edited); }, this);
+        document_, table, [this](const QString& message) { Refused(message); },
+        [this](Table edited) { CellEdited(edited); }, this);
     proxies_[t] = new ListSortProxy(*models_[t], document_, this);
     auto* view = new ListView([this, table](int row) { DropAt(table, row); });
     views_[t] = view;
@@ -271,14 +272,18 @@ void ChannelsWindow::MakeActions() {
   add(file, kQuit, [this] { close(); }, {QKeySequence::Quit});
 
   QMenu* edit = menuBar()->addMenu(kEditMenu);
-  undo_ = add(edit, kUndo, [this] {
-    document_.Undo();
-    Changed();
-  }, {QKeySequence::Undo});
-  redo_ = add(edit, kRedo, [this] {
-    document_.Redo();
-    Changed();
-  }, {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  undo_ = add(edit, kUndo,
+              [this] {
+                document_.Undo();
+                Changed();
+              },
+              {QKeySequence::Undo});
+  redo_ = add(edit, kRedo,
+              [this] {
+                document_.Redo();
+                Changed();
+              },
+              {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
   edit->addSeparator();
   add(edit, kInsert, [this] { OnInsert(); }, {QKeySequence(Qt::Key_Insert)});
   QAction* remove = add(edit, kDelete, [this] { OnDelete(); }, {QKeySequence::Delete});
@@ -288,11 +293,13 @@ void ChannelsWindow::MakeActions() {
   add(edit, kApplySort, [this] { OnApplySort(); });
   edit->addSeparator();
   QAction* duplicates = add(edit, kFindDuplicates, [this] { OnFindDuplicates(); });
-  add(edit, kFind, [this] {
-    tabs_->setCurrentIndex(0);
-    filter_->setFocus(Qt::ShortcutFocusReason);
-    filter_->selectAll();
-  }, {QKeySequence::Find});
+  add(edit, kFind,
+      [this] {
+        tabs_->setCurrentIndex(0);
+        filter_->setFocus(Qt::ShortcutFocusReason);
+        filter_->selectAll();
+      },
+      {QKeySequence::Find});
 
   QMenu* view = menuBar()->addMenu(kViewMenu);
   add(view, kListOrder, [this] { OnListOrder(); });
@@ -407,8 +414,8 @@ void ChannelsWindow::Restore(Table table, const Shown& shown) {
   if (Proxy(table)->RowOf(current) < 0) {
     // The current record went: the row where it stood, or the last.
     const int rows = Proxy(table)->rowCount();
-    current = rows > 0 ? Proxy(table)->IdAt(std::min(std::max(View(table)->currentIndex().row(), 0), rows - 1))
-                       : kNoItem;
+    current =
+        rows > 0 ? Proxy(table)->IdAt(std::min(std::max(View(table)->currentIndex().row(), 0), rows - 1)) : kNoItem;
   }
   Select(table, shown.selected[t], current, shown.column[t]);
 }
@@ -534,8 +541,7 @@ bool ChannelsWindow::SaveAs() {
   return Save();
 }
 
-QString ChannelsWindow::ChooseFile(const QString& caption, const char* filters, bool toWrite,
-                                   const QString& proposed) {
+QString ChannelsWindow::ChooseFile(const QString& caption, const char* filters, bool toWrite, const QString& proposed) {
   // Qt's own dialog on every desktop, as TORVIX's window has it.
   QFileDialog dialog(this, caption);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -569,14 +575,14 @@ void ChannelsWindow::OnNew() {
 
 void ChannelsWindow::OnOpen() {
   if (!MaySetAside()) return;
-  const QString path = ChooseFile(QString::fromUtf8(kOpen).remove('&').remove(QChar(0x2026)), kOpenFilters, false,
-                                  path_);
+  const QString path =
+      ChooseFile(QString::fromUtf8(kOpen).remove('&').remove(QChar(0x2026)), kOpenFilters, false, path_);
   if (!path.isEmpty()) Open(path);
 }
 
 void ChannelsWindow::OnCompare() {
-  const QString path = ChooseFile(QString::fromUtf8(kCompareWith).remove('&').remove(QChar(0x2026)), kOpenFilters,
-                                  false, {});
+  const QString path =
+      ChooseFile(QString::fromUtf8(kCompareWith).remove('&').remove(QChar(0x2026)), kOpenFilters, false, {});
   if (path.isEmpty()) return;
   OpenResult other = OpenListFile(QFile::encodeName(path).toStdString());
   if (other.status != OpenResult::Status::kOk || !other.list) {
@@ -658,8 +664,8 @@ void ChannelsWindow::OnMoveTo() {
   const Table table = ActiveTable();
   const std::vector<ItemId> ids = Selected(table);
   if (ids.empty()) return;
-  const int room = static_cast<int>(TableOrder(document_.list(), table, Model(table)->satellite()).size() -
-                                    ids.size()) + 1;
+  const int room =
+      static_cast<int>(TableOrder(document_.list(), table, Model(table)->satellite()).size() - ids.size()) + 1;
   bool ok = false;
   const int position = QInputDialog::getInt(this, kMoveToCaption, QString(kMoveToLabel).arg(room), 1, 1, room, 1, &ok);
   if (!ok) return;

@@ -64,8 +64,7 @@ inline constexpr const char* kNewQuestion = "Which layout does the new list have
 inline constexpr const char* kBasicButton = "&Basic";
 inline constexpr const char* kKvrsButton = "&KVRS";
 inline constexpr const char* kSaveQuestion = "Save the changes to %1?";
-inline constexpr const char* kDeleteWithServices =
-    "%1 services use the selected %2.\nDelete those services too?";
+inline constexpr const char* kDeleteWithServices = "Services that use the selected %2: %1.\nDelete those services too?";
 inline constexpr const char* kMoveToCaption = "Move To";
 inline constexpr const char* kMoveToLabel = "Position (1 to %1):";
 inline constexpr const char* kSortFirst = "Sort the table by a column header first.";
@@ -74,24 +73,26 @@ inline constexpr const char* kOpenFailed = "%1 cannot be opened:\n%2";
 inline constexpr const char* kSaveFailed = "%1 cannot be saved:\n%2";
 inline constexpr const char* kSaved = "Saved %1.";
 inline constexpr const char* kOpenNotes = "What the image held that a text cannot:\n%1";
-inline constexpr const char* kOpenFilters =
-    "Factory data files (*.txt);;Database images (*.bin);;All files (*)";
+inline constexpr const char* kOpenFilters = "Factory data files (*.txt);;Database images (*.bin);;All files (*)";
 inline constexpr const char* kSaveFilters = "Factory data files (*.txt);;All files (*)";
 inline constexpr const char* kReceiverListRead = "The receiver's list has been read.";
-inline constexpr const char* kEditorAbout = "TORVIX Channel Editor\nBuild %1\n\nEdits the channel lists that TORVIX writes "
-                                            "to a receiver and reads back from one.";
+inline constexpr const char* kEditorAbout =
+    "TORVIX Channel Editor\nBuild %1\n\nEdits the channel lists that TORVIX writes "
+    "to a receiver and reads back from one.";
 
 // Find Duplicates.
 inline constexpr const char* kDuplicatesCaption = "Find Duplicates";
 inline constexpr const char* kNoDuplicates = "The list has no duplicates.";
-inline constexpr const char* kDuplicatesFound = "%1 records are duplicates of earlier ones; the checked ones are removed.";
+inline constexpr const char* kDuplicatesFound =
+    "%1 records are duplicates of earlier ones; the checked ones are removed.";
 inline constexpr const char* kRemoveDuplicates = "&Remove Checked Duplicates";
 inline constexpr const char* kRemoveDuplicatesStep = "Remove %1 duplicates";
 
 // Compare With.
 inline constexpr const char* kCompareCaption = "Compare With %1";
 inline constexpr const char* kNoDifferences = "The lists are the same.";
-inline constexpr const char* kDifferencesFound = "%1 differences from this list to %2; copy the selected ones into this list.";
+inline constexpr const char* kDifferencesFound =
+    "%1 differences from this list to %2; copy the selected ones into this list.";
 inline constexpr const char* kCopyDifferences = "&Copy Selected Into This List";
 inline constexpr const char* kCopyDifferencesStep = "Copy %1 differences from %2";
 inline constexpr const char* kDifferences = "Differences";

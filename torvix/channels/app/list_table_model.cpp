@@ -6,9 +6,7 @@ namespace torvix::channels::app {
 namespace {
 
 // The list's texts are the receiver's 8-bit characters.
-QString Shown(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString Shown(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 }  // namespace
 
@@ -70,9 +68,8 @@ void ListTableModel::Refresh() {
   } else {
     for (const Service& service : list.services()) {
       const Transponder* transponder = list.FindTransponder(service.transponder);
-      const bool shown = scope_ == Scope::kTransponder
-                             ? service.transponder == transponder_
-                             : transponder != nullptr && transponder->satellite == satellite_;
+      const bool shown = scope_ == Scope::kTransponder ? service.transponder == transponder_
+                                                       : transponder != nullptr && transponder->satellite == satellite_;
       if (shown) rows_.push_back(service.id);
     }
   }
@@ -215,8 +212,8 @@ bool ListSortProxy::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
   if (filter_.isEmpty() || source_.table() != Table::kServices) return true;
   const ItemId id = source_.IdAt(sourceRow);
   const ChannelList& list = document_.list();
-  for (const Field field : {Field::kServiceName, Field::kServiceId, Field::kVideoPid, Field::kAudioPid,
-                            Field::kPcrPid, Field::kTeletextPid}) {
+  for (const Field field : {Field::kServiceName, Field::kServiceId, Field::kVideoPid, Field::kAudioPid, Field::kPcrPid,
+                            Field::kTeletextPid}) {
     const QString text = Shown(CellText(list, Table::kServices, id, field));
     // A name anywhere, a number from its first digit.
     if (field == Field::kServiceName ? text.contains(filter_, Qt::CaseInsensitive) : text.startsWith(filter_)) {

@@ -4,6 +4,7 @@
 // ModalScript; nothing waits a fixed time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -44,6 +45,14 @@ using torvix::app::testing::BoxOf;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ImageBytes(const DatabaseImage& image) { return Bytes(image.Data(), image.Data() + DatabaseImage::kSize); }
+
+// The services table's column of `field`.
+int ColumnOf(Field field, Layout layout) {
+  const auto columns = Columns(Table::kServices, layout);
+  const auto found =
+      std::find_if(columns.begin(), columns.end(), [field](const ColumnInfo& c) { return c.field == field; });
+  return found == columns.end() ? -1 : static_cast<int>(found - columns.begin());
+}
 
 class ChannelsWindowTest : public ::testing::Test {
  protected:
@@ -118,15 +127,9 @@ TEST_F(ChannelsWindowTest, RenameDeleteUndoSaveByKeysGivesTheEditedImage) {
   EXPECT_TRUE(window_->windowTitle().startsWith("*list.txt")) << window_->windowTitle().toStdString();
 
   // A value the reader would refuse: the model's own message, nothing changed.
-  const int videoColumn = [&] {
-    const auto columns = Columns(Table::kServices, Layout::kBasic);
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if (columns[c].field == Field::kVideoPid) return static_cast<int>(c);
-    }
-    return -1;
-  }();
-  ASSERT_GE(videoColumn, 0);
+  const int videoColumn = ColumnOf(Field::kVideoPid, Layout::kBasic);
   const std::string videoBefore = CellText(List(), Table::kServices, first, Field::kVideoPid);
+  ASSERT_GE(videoColumn, 0);
   TypeIntoCell(0, videoColumn, "99999999");
   EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
             CheckCell(List(), Table::kServices, first, Field::kVideoPid, "99999999"));
@@ -134,13 +137,8 @@ TEST_F(ChannelsWindowTest, RenameDeleteUndoSaveByKeysGivesTheEditedImage) {
   EXPECT_EQ(CellText(List(), Table::kServices, first, Field::kVideoPid), videoBefore);
 
   // Space toggles a check box.
-  const int scrambledColumn = [&] {
-    const auto columns = Columns(Table::kServices, Layout::kBasic);
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if (columns[c].field == Field::kScrambled) return static_cast<int>(c);
-    }
-    return -1;
-  }();
+  const int scrambledColumn = ColumnOf(Field::kScrambled, Layout::kBasic);
+  ASSERT_GE(scrambledColumn, 0);
   services->setCurrentIndex(services->model()->index(0, scrambledColumn));
   QTest::keyClick(services, Qt::Key_Space);
 
@@ -155,7 +153,6 @@ TEST_F(ChannelsWindowTest, RenameDeleteUndoSaveByKeysGivesTheEditedImage) {
   services->setCurrentIndex(services->model()->index(1, 0));
   QTest::keyClick(services, Qt::Key_Down);
   QTest::keyClick(services, Qt::Key_Delete);
-
   EXPECT_EQ(List().FindService(third), nullptr);
 
   QTest::keyClick(services, Qt::Key_S, Qt::ControlModifier);
@@ -180,8 +177,8 @@ TEST_F(ChannelsWindowTest, ReadFromReceiverEditWriteToReceiver) {
                                       std::move(options));
   ASSERT_TRUE(served.Ok()) << served.Error();
 
-  const QString turnOn = BoxOf(torvix::app::kProgramName, kTurnOnReceiver, QMessageBox::Warning,
-                               QMessageBox::Ok | QMessageBox::Cancel);
+  const QString turnOn =
+      BoxOf(torvix::app::kProgramName, kTurnOnReceiver, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel);
   script_.ExpectBox(turnOn);
   for (QAction* action : window_->menuBar()->findChildren<QAction*>()) {
     if (action->text() == "&Read from Receiver") action->trigger();
@@ -200,8 +197,8 @@ TEST_F(ChannelsWindowTest, ReadFromReceiverEditWriteToReceiver) {
   for (QAction* action : window_->menuBar()->findChildren<QAction*>()) {
     if (action->text() == "&Write to Receiver") action->trigger();
   }
-  ASSERT_TRUE(common::testing::WaitUntil([&] { return served.Receiver().CompletedUploads() == 1; },
-                                         std::chrono::seconds(10)));
+  ASSERT_TRUE(
+      common::testing::WaitUntil([&] { return served.Receiver().CompletedUploads() == 1; }, std::chrono::seconds(10)));
   EXPECT_EQ(served.Receiver().StoredFactoryData(), ImageBytes(List().Compile()));
 
   // Closing with the edit unsaved asks; Discard closes.
