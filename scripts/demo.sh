@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and shows TORVIX at work
-# against the receiver emulator on a pseudo-terminal: connect, read the
+# against the receiver emulator on a pseudo-terminal, which holds a channel
+# list of a realistic size (from channel-list-sample): connect, read the
 # receiver's database as a factory-data text, write it back as factory data,
 # and upgrade the receiver's software from a 2 MiB ROM image; then Updater:
 # send a settings file, receive one, and update the software from a .wsw file.
@@ -14,6 +15,7 @@ cmake --build build/release --parallel "$(nproc)"
 cli=./build/release/torvix/cli/torvix-cli
 emulator=./build/release/emulator/receiver-emulator
 updater=./build/release/updater/cli/updater-cli
+sample=./build/release/torvix/channels/channel-list-sample
 work=$(mktemp -d)
 emulator_pid=
 cleanup() {
@@ -38,8 +40,13 @@ wait_for_log() {
 
 step() { printf '\n=== %s\n' "$*"; }
 
+step "channel-list-sample: the receiver's channel list (KVRS: 12 satellites, 200 transponders, 1500 services, 8 antennas)"
+"$sample" --layout kvrs --satellites 12 --transponders 200 --services 1500 --antennas 8 --seed 2026 \
+  --image "$work/receiver-database.img"
+
 step "receiver-emulator: a receiver (hardware 0503) at $work/receiver"
-"$emulator" link "$work/receiver" --store-software "$work/received-software.bin" \
+"$emulator" link "$work/receiver" --database "$work/receiver-database.img" \
+  --store-software "$work/received-software.bin" \
   --store-factory "$work/received-factory.img" >"$work/emulator.log" 2>&1 &
 emulator_pid=$!
 wait_for "$work/receiver"
@@ -49,7 +56,12 @@ step "torvix-cli connect"
 
 step "torvix-cli read-user-data (the database comes at 19200 bit/s)"
 "$cli" read-user-data "$work/factory_data.txt" --device "$work/receiver"
-grep -v '^#' "$work/factory_data.txt" | grep -v '^\s*$'
+grep -v '^#' "$work/factory_data.txt" | grep -v '^\s*$' | head -n 24
+echo "... ($(grep -c '^ *[svrta] ' "$work/factory_data.txt") record lines in all)"
+
+step "torvix-cli diff: the text read back is the receiver's list"
+"$cli" diff "$work/factory_data.txt" "$work/receiver-database.img" &&
+  echo "No differences between the read-back text and the receiver's database image."
 
 step "torvix-cli write-factory-data (the receiver needs 1 s after each of 64 blocks: about 66 s)"
 "$cli" write-factory-data "$work/factory_data.txt" --device "$work/receiver"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts TORVIX's window against the receiver emulator: the emulator plays a
-# receiver on a temporary pseudo-terminal, and COM1 and COM2 both lead there,
+# receiver on a temporary pseudo-terminal with a channel list of a realistic
+# size (from channel-list-sample), and COM1 and COM2 both lead there,
 # so whichever port is chosen in "Communication Setup" reaches it.  Options
 # are passed to the emulator, e.g. --paced for real transfer times.  The
 # emulator's log goes to the terminal; closing the window ends both.  The
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release --target torvix torvix-channels receiver-emulator
+cmake --build build/release --target torvix torvix-channels receiver-emulator channel-list-sample
 
 work=$(mktemp -d)
 emulator=""
@@ -22,7 +23,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-build/release/emulator/receiver-emulator link "$work/receiver" "$@" &
+build/release/torvix/channels/channel-list-sample --layout kvrs --satellites 12 --transponders 200 \
+  --services 1500 --antennas 8 --seed 2026 --image "$work/database.img"
+build/release/emulator/receiver-emulator link "$work/receiver" --database "$work/database.img" "$@" &
 emulator=$!
 for _ in $(seq 100); do
   [ -e "$work/receiver" ] && break

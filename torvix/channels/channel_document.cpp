@@ -298,7 +298,8 @@ template <typename T>
 std::vector<T> Rearranged(const std::vector<T>& items, const MoveRange& range, const std::vector<int>& order) {
   std::vector<T> out = items;
   for (int i = 0; i < range.count; ++i) {
-    out[static_cast<std::size_t>(range.first + i)] = items[static_cast<std::size_t>(range.first + order[static_cast<std::size_t>(i)])];
+    const int from = range.first + order[static_cast<std::size_t>(i)];
+    out[static_cast<std::size_t>(range.first + i)] = items[static_cast<std::size_t>(from)];
   }
   return out;
 }
@@ -344,8 +345,6 @@ struct ChannelDocument::State {
     ~Recorder() {
       if (!committed_) command_.Undo(state_.list);
     }
-    ChannelList& list() { return state_.list; }
-
     void Record(Op op) {
       Apply(state_.list, op, true);
       command_.ops.push_back(std::move(op));
@@ -367,13 +366,20 @@ struct ChannelDocument::State {
       }
       if (!e.removed.empty()) Record(std::move(e));
     }
-    // After satellites were reordered or removed.
+    // After satellites were reordered: their transponders follow them.
     void RegroupTransponders() {
-      ChannelList regrouped = state_.list;
-      regrouped.RegroupTransponders();
-      Reorder(regrouped.transponders());
+      std::unordered_map<ItemId, std::size_t> order;
+      const auto& satellites = state_.list.satellites();
+      for (std::size_t i = 0; i < satellites.size(); ++i) order.emplace(satellites[i].id, i);
+      std::vector<Transponder> regrouped = state_.list.transponders();
+      const auto rank = [&](const Transponder& t) {
+        const auto it = order.find(t.satellite);
+        return it == order.end() ? order.size() : it->second;
+      };
+      std::stable_sort(regrouped.begin(), regrouped.end(),
+                       [&](const Transponder& a, const Transponder& b) { return rank(a) < rank(b); });
+      Reorder(regrouped);
     }
-    bool empty() const { return command_.ops.empty(); }
 
     EditResult Commit(std::string description) {
       committed_ = true;
@@ -473,7 +479,8 @@ EditResult ChannelDocument::Insert(Table table, int position, ItemId parent, Ite
     case Table::kTransponders: {
       if (list.FindSatellite(parent) == nullptr) return Refused("A transponder belongs to a satellite of the list.");
       const auto& all = list.transponders();
-      const auto first = std::find_if(all.begin(), all.end(), [&](const Transponder& t) { return t.satellite == parent; });
+      const auto first =
+          std::find_if(all.begin(), all.end(), [&](const Transponder& t) { return t.satellite == parent; });
       const int start = first == all.end() ? 0 : static_cast<int>(first - all.begin());
       int count = 0;
       for (auto it = first; it != all.end() && it->satellite == parent; ++it) ++count;

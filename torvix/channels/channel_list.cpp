@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/replacing_file.h"
 #include "torvix/database/factory_text_reader.h"
@@ -96,6 +98,31 @@ int MessageLine(const std::string& message) {
   const std::size_t at = message.find("line ");
   if (at == std::string::npos) return 0;
   return std::atoi(message.c_str() + at + 5);
+}
+
+// The file's bytes; 0 or the errno of the failure (a folder is EISDIR).
+int ReadWholeFile(const std::string& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return EISDIR;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      return error;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return 0;
 }
 
 }  // namespace
@@ -373,17 +400,10 @@ OpenResult ListFromText(std::string_view text) {
 
 OpenResult OpenListFile(const std::string& path) {
   OpenResult result;
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string bytes;
+  if (const int error = ReadWholeFile(path, bytes); error != 0) {
     result.status = OpenResult::Status::kUnreadable;
-    result.message = path + ": " + std::strerror(errno != 0 ? errno : EIO);
-    return result;
-  }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    result.status = OpenResult::Status::kUnreadable;
-    result.message = path + ": " + std::strerror(errno != 0 ? errno : EIO);
+    result.message = path + ": " + std::strerror(error);
     return result;
   }
   if (bytes.size() == DatabaseImage::kSize && bytes.compare(0, kMagicSize, kImageMagic, kMagicSize) == 0) {

@@ -13,7 +13,9 @@
 // which the text lists them and in which a compiled image stores them
 // (satellite by satellite).
 //
-// Plain values, no threads, no blocking; no Qt.  A list is copyable.
+// Plain values, no threads, no blocking; no Qt.  A list is copyable.  The
+// look-ups by id keep an index that they rebuild when a table changed, so
+// even a const list is used by one thread at a time (a copy per thread).
 #pragma once
 
 #include <algorithm>
@@ -164,9 +166,14 @@ struct OpenResult {
   std::vector<std::string> notes;
 };
 
-// A list from an image as the receiver sends it (not trusted).
+// A list from an image as the receiver sends it (not trusted): the records
+// the writer would print, as the reader would read them back; `notes` gets
+// what was left out or changed.  An image without the magic gives an empty
+// basic list and a note (callers that must refuse it test HasImageMagic).
+// Format byte 0 is the basic layout, any other the KVRS layout.  Blocks not.
 ChannelList ListFromImage(const DatabaseImage& image, std::vector<std::string>* notes = nullptr);
-// A factory-data text in memory (DOS or Unix line ends), through the reader.
+// A factory-data text in memory (DOS or Unix line ends), through the reader
+// into a zero image.  kRefused with the reader's message and line, or kOk.
 OpenResult ListFromText(std::string_view text);
 // A file: 131072 bytes starting with the image magic is an image, anything
 // else a factory-data text.  Blocks on the file system only.
@@ -175,7 +182,8 @@ OpenResult OpenListFile(const std::string& path);
 // The text writer's exact output for Compile().
 std::string WriteText(const ChannelList& list);
 // Writes WriteText(list) to `path` through a replacing file: the old file
-// stays as it was on any failure.  Returns "" or the errno text.
+// stays as it was on any failure.  Returns "" or the reason, naming the
+// path.  Blocks on the file system only.
 std::string SaveListFile(const ChannelList& list, const std::string& path);
 
 }  // namespace torvix::channels

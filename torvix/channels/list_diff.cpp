@@ -352,22 +352,22 @@ std::vector<std::string> DiffLines(const std::vector<HeaderChange>& header, cons
 std::string DiffJson(const std::vector<Difference>& differences) { return DiffJson({}, differences); }
 
 std::string DiffJson(const std::vector<HeaderChange>& header, const std::vector<Difference>& differences) {
-  nlohmann::json added = nlohmann::json::array();
-  nlohmann::json removed = nlohmann::json::array();
-  nlohmann::json changed = nlohmann::json::array();
+  nlohmann::ordered_json added = nlohmann::ordered_json::array();
+  nlohmann::ordered_json removed = nlohmann::ordered_json::array();
+  nlohmann::ordered_json changed = nlohmann::ordered_json::array();
   auto field = [](const std::string& name, const std::string& before, const std::string& after) {
-    return nlohmann::json{{"field", name}, {"before", before}, {"after", after}};
+    return nlohmann::ordered_json{{"field", name}, {"before", before}, {"after", after}};
   };
   for (const HeaderChange& h : header) {
     changed.push_back({{"table", "list"}, {"key", "list"}, {"fields", {field(h.name, h.before, h.after)}}});
   }
   for (const Difference& d : differences) {
-    nlohmann::json entry{{"table", TableName(d.table)}, {"key", d.key}};
+    nlohmann::ordered_json entry{{"table", TableName(d.table)}, {"key", d.key}};
     switch (d.kind) {
       case Difference::Kind::kAdded: added.push_back(std::move(entry)); break;
       case Difference::Kind::kRemoved: removed.push_back(std::move(entry)); break;
       case Difference::Kind::kChanged: {
-        nlohmann::json fields = nlohmann::json::array();
+        nlohmann::ordered_json fields = nlohmann::ordered_json::array();
         for (const FieldChange& c : d.changes) fields.push_back(field(c.name, c.before, c.after));
         entry["fields"] = std::move(fields);
         changed.push_back(std::move(entry));
@@ -375,9 +375,9 @@ std::string DiffJson(const std::vector<HeaderChange>& header, const std::vector<
       }
     }
   }
-  const nlohmann::json all{{"added", std::move(added)}, {"removed", std::move(removed)}, {"changed", std::move(changed)}};
+  const nlohmann::ordered_json all{{"added", std::move(added)}, {"removed", std::move(removed)}, {"changed", std::move(changed)}};
   // Names are bytes: what is not UTF-8 shows as U+FFFD rather than failing.
-  return all.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return all.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const std::vector<Difference>& chosen) {

@@ -283,7 +283,9 @@ std::string SetSatelliteField(const ChannelList& list, SatelliteRecord& r, Field
   if (!kvrs) {
     switch (field) {
       case Field::kDiseqc:
-        if (!ParseDiseqc(text, r.diseqc)) return Refusal(SatelliteFieldText(kSatelliteErrorDiseqc), "none, a, b, c or d");
+        if (!ParseDiseqc(text, r.diseqc)) {
+          return Refusal(SatelliteFieldText(kSatelliteErrorDiseqc), "none, a, b, c or d");
+        }
         return "";
       case Field::kTone22:
         if (!ParseSwitch(text, kTone22Words, r.tone_22khz)) {
@@ -356,7 +358,9 @@ std::string SetTransponderField(TransponderRecord& r, Field field, std::string_v
       }
       return "";
     case Field::kFec:
-      if (!ParseWord(text, kFecWords, value)) return Refusal(TransponderFieldText(kTransponderErrorFec), OneOfWords(kFecShown));
+      if (!ParseWord(text, kFecWords, value)) {
+        return Refusal(TransponderFieldText(kTransponderErrorFec), OneOfWords(kFecShown));
+      }
       r.fec = static_cast<std::uint8_t>(value);
       return "";
     default:
@@ -536,7 +540,9 @@ std::string SetField(const ChannelList& list, Table table, ItemId id, Field fiel
       if (i < 0) return NoSuchRecord(table);
       Satellite copy = list.satellites()[static_cast<std::size_t>(i)];
       std::string message = SetSatelliteField(list, copy.record, field, text);
-      if (message.empty() && store != nullptr) store->mutableSatellites()[static_cast<std::size_t>(i)] = std::move(copy);
+      if (message.empty() && store != nullptr) {
+        store->mutableSatellites()[static_cast<std::size_t>(i)] = std::move(copy);
+      }
       return message;
     }
     case Table::kTransponders: {
@@ -735,8 +741,12 @@ std::string CheckList(const ChannelList& list) {
   for (std::size_t i = 0; i < list.satellites().size(); ++i) {
     const SatelliteRecord& r = list.satellites()[i].record;
     const std::string where = "Satellite " + std::to_string(i + 1) + " \"" + r.name + "\": ";
-    if (!NameCarried(r.name, kSatelliteNameMax)) return where + Refusal(SatelliteFieldText(kSatelliteErrorName), NameRule(kSatelliteNameMax));
-    if (r.angle > kMaxAngle) return where + Refusal(SatelliteFieldText(kSatelliteErrorAngle), "degrees from 0.0 to 180.0");
+    if (!NameCarried(r.name, kSatelliteNameMax)) {
+      return where + Refusal(SatelliteFieldText(kSatelliteErrorName), NameRule(kSatelliteNameMax));
+    }
+    if (r.angle > kMaxAngle) {
+      return where + Refusal(SatelliteFieldText(kSatelliteErrorAngle), "degrees from 0.0 to 180.0");
+    }
     if (kvrs && (r.biased_value < kBiasedValueMin || r.biased_value > kBiasedValueMax)) {
       return where + Refusal(std::string("field : biased_value"), Range(kBiasedValueMin, kBiasedValueMax));
     }
@@ -756,8 +766,12 @@ std::string CheckList(const ChannelList& list) {
     const Service& s = list.services()[i];
     const ServiceRecord& r = s.record;
     const std::string where = "Service " + std::to_string(i + 1) + " \"" + r.name + "\": ";
-    if (!NameCarried(r.name, kServiceNameMax)) return where + Refusal(ServiceFieldText(kServiceErrorName), NameRule(kServiceNameMax));
-    if (list.FindTransponder(s.transponder) == nullptr) return where + FieldName(ServiceFieldText(kServiceErrorNoTransponder));
+    if (!NameCarried(r.name, kServiceNameMax)) {
+      return where + Refusal(ServiceFieldText(kServiceErrorName), NameRule(kServiceNameMax));
+    }
+    if (list.FindTransponder(s.transponder) == nullptr) {
+      return where + FieldName(ServiceFieldText(kServiceErrorNoTransponder));
+    }
     if (list.PositionInSatellite(s.transponder) > kTpIndexMax) {
       return where + Refusal(ServiceFieldText(kServiceErrorTpIndex),
                              "a service can use only the first " + std::to_string(kTpIndexMax) +

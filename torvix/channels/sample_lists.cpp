@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <numeric>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "torvix/database/field_limits.h"
@@ -102,6 +103,9 @@ constexpr const char* kRadioNames[] = {
 };
 // clang-format on
 
+// Names of the satellites beyond the real ones: a series and a number.
+constexpr const char* kSeries[] = {"IS", "SES", "ABS", "NSS", "EUTEL", "YAMAL", "AMOS", "BADR", "APSTAR", "JCSAT", "MEASAT"};
+
 constexpr int kSymbolRatesKu[] = {27500, 22000, 27500, 29900, 30000, 27500, 23000, 22000};
 constexpr int kSymbolRatesC[] = {27500, 30000, 28800, 4340, 26666};
 constexpr std::uint8_t kFecs[] = {3, 4, 2, 3, 0, 5, 3};  // 3/4 is the most common
@@ -138,7 +142,8 @@ std::vector<SatelliteSpec> SatelliteSpecs(int count) {
     if (std::find(used.begin(), used.end(), grid) != used.end()) continue;
     const int angle = grid < 0 ? -grid : grid;
     const bool west = grid < 0;
-    std::string name = "KU " + std::to_string(angle / 10) + "." + std::to_string(angle % 10) + (west ? "W" : "E");
+    const std::size_t n = specs.size();
+    std::string name = std::string(kSeries[n % std::size(kSeries)]) + " " + std::to_string(n / std::size(kSeries) + 1);
     specs.push_back({name, angle, west, Band::kKu});
   }
   if (count >= 3) {
@@ -345,6 +350,16 @@ ChannelList MakeSampleList(const SampleOptions& options) {
           }
         }
         list.mutableServices().push_back(sv);
+      }
+      // A name cut to fit may meet another one on the transponder: such a
+      // service is called by its id instead.
+      std::unordered_set<std::string> names;
+      auto& all = list.mutableServices();
+      for (auto sv = all.end() - count; sv != all.end(); ++sv) {
+        if (!names.insert(sv->record.name).second) {
+          sv->record.name = (sv->record.tv_radio ? "Radio " : "TV ") + std::to_string(sv->record.service_id);
+          names.insert(sv->record.name);
+        }
       }
     }
   }

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 #include "common/cli/output.h"
 #include "torvix/channels/channel_list.h"
@@ -18,7 +19,15 @@ namespace {
 
 // The list in `path`, or the exit code after its message on `err`.
 std::optional<channels::ChannelList> Open(const std::string& path, std::ostream& err, int& exitCode) {
-  channels::OpenResult opened = channels::OpenListFile(path);
+  channels::OpenResult opened;
+  try {
+    opened = channels::OpenListFile(path);
+  } catch (const std::exception&) {
+    // A stream that throws on a read error (a folder) is a file that cannot be read.
+    const int error = errno != 0 ? errno : EIO;
+    opened.status = channels::OpenResult::Status::kUnreadable;
+    opened.message = path + ": " + std::strerror(error);
+  }
   switch (opened.status) {
     case channels::OpenResult::Status::kOk:
       return std::move(opened.list);
@@ -31,7 +40,8 @@ std::optional<channels::ChannelList> Open(const std::string& path, std::ostream&
       return std::nullopt;
     }
     case channels::OpenResult::Status::kUnreadable:
-      err << common::cli::FileError(kProgramName, path, opened.message) << '\n';
+      // The message names the file: "torvix-cli: A: No such file or directory".
+      err << common::cli::OwnLine(kProgramName, opened.message) << '\n';
       exitCode = common::kExitFile;
       return std::nullopt;
   }

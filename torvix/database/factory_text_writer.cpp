@@ -1,10 +1,12 @@
 #include "torvix/database/factory_text_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "torvix/database/records.h"
 
@@ -170,7 +172,9 @@ class ImagePrinter {
         satellites_(ClampCount(header_.satellite_count, layout_.satellites.room)),
         transponders_(ClampCount(header_.transponder_count, layout_.transponders.room)),
         services_(ClampCount(header_.service_count, layout_.services.room)),
-        antennas_(layout_.kvrs ? ClampCount(header_.antenna_count, layout_.antennas.room) : 0) {}
+        antennas_(layout_.kvrs ? ClampCount(header_.antenna_count, layout_.antennas.room) : 0) {
+    for (int j = 0; j < transponders_; ++j) bySatellite_[LoadTransponderSatellite(image_, layout_, j)].push_back(j);
+  }
 
   void Print() {
     out_.Banner(kTitleBanner);
@@ -192,9 +196,7 @@ class ImagePrinter {
     }
     for (int i = 0; i < satellites_; ++i) {
       PrintSatellite(i);
-      for (int j = 0; j < transponders_; ++j) {
-        if (LoadTransponderSatellite(image_, layout_, j) == i) PrintTransponder(j);
-      }
+      for (int j : bySatellite_[static_cast<std::size_t>(i)]) PrintTransponder(j);
     }
     out_.Write("\n");
     if (layout_.kvrs) {
@@ -243,11 +245,8 @@ class ImagePrinter {
   // `satellite` (records 0 to t in table order); 0 when t is no transponder.
   int TransponderPosition(int t, unsigned satellite) const {
     if (t >= transponders_) return 0;
-    int position = 0;
-    for (int j = 0; j <= t; ++j) {
-      if (LoadTransponderSatellite(image_, layout_, j) == satellite) ++position;
-    }
-    return position;
+    const std::vector<int>& mine = bySatellite_[satellite & 0xFFu];
+    return static_cast<int>(std::upper_bound(mine.begin(), mine.end(), t) - mine.begin());
   }
 
   void PrintService(int index) {
@@ -279,6 +278,8 @@ class ImagePrinter {
   const ImageLayout& layout_;
   const int satellites_;
   const int transponders_;
+  // The transponder indices of each satellite index byte, in table order.
+  std::array<std::vector<int>, 256> bySatellite_;
   const int services_;
   const int antennas_;
 };

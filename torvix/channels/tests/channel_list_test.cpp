@@ -88,9 +88,11 @@ TEST(ChannelList, OpenListFileTakesTextsAndImagesAndSavesTheWritersText) {
     EXPECT_TRUE(SameImage(opened.list->Compile(), image)) << name;
   }
 
-  const OpenResult missing = OpenListFile(folder / "missing.txt");
-  EXPECT_EQ(missing.status, OpenResult::Status::kUnreadable);
-  EXPECT_NE(missing.message.find("missing.txt"), std::string::npos);
+  for (const std::string& unreadable : {folder / "missing.txt", folder.Path().string()}) {
+    const OpenResult opened = OpenListFile(unreadable);
+    EXPECT_EQ(opened.status, OpenResult::Status::kUnreadable);
+    EXPECT_EQ(opened.message.find(unreadable + ": "), 0u) << opened.message;
+  }
   ASSERT_TRUE(common::testing::WriteFile(folder / "bad.txt", "# one\r\nx nothing\r\n"));
   const OpenResult refused = OpenListFile(folder / "bad.txt");
   EXPECT_EQ(refused.status, OpenResult::Status::kRefused);
