@@ -383,6 +383,7 @@ ChannelsWindow::Shown ChannelsWindow::Remember() const {
     const int t = static_cast<int>(table);
     shown.selected[t] = Selected(table);
     shown.current[t] = Current(table);
+    shown.row[t] = std::max(View(table)->currentIndex().row(), 0);
     shown.column[t] = std::max(View(table)->currentIndex().column(), 0);
   }
   return shown;
@@ -414,8 +415,7 @@ void ChannelsWindow::Restore(Table table, const Shown& shown) {
   if (Proxy(table)->RowOf(current) < 0) {
     // The current record went: the row where it stood, or the last.
     const int rows = Proxy(table)->rowCount();
-    current =
-        rows > 0 ? Proxy(table)->IdAt(std::min(std::max(View(table)->currentIndex().row(), 0), rows - 1)) : kNoItem;
+    current = rows > 0 ? Proxy(table)->IdAt(std::min(shown.row[t], rows - 1)) : kNoItem;
   }
   Select(table, shown.selected[t], current, shown.column[t]);
 }

@@ -49,6 +49,7 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   struct Shown {  // what the tables had selected, by identity
     std::array<std::vector<ItemId>, kTables> selected;
     std::array<ItemId, kTables> current{};
+    std::array<int, kTables> row{};
     std::array<int, kTables> column{};
   };
 
