@@ -145,6 +145,11 @@ ChannelsWindow::ChannelsWindow(FactoryText& factoryText, const LinkTimings& timi
   resize(1200, 760);
 }
 
+ChannelsWindow::~ChannelsWindow() {
+  // The widgets' own teardown moves the focus: this window hears no more of it.
+  disconnect(focusWatch_);
+}
+
 void ChannelsWindow::MakeTables() {
   for (const Table table : kAllTables) {
     const int t = static_cast<int>(table);
@@ -182,7 +187,7 @@ void ChannelsWindow::MakeTables() {
   connect(View(Table::kTransponders)->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
     if (scope_->currentIndex() == 2) ScopeChanged();
   });
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     for (const Table table : kAllTables) {
       if (now == View(table)) active_ = table;
     }

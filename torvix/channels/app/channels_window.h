@@ -36,6 +36,7 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   // the link's limits; both outlive the window.  The serial devices offered
   // in the port setting lie under `deviceRoots` (the system's by default).
   ChannelsWindow(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots = {});
+  ~ChannelsWindow() override;
 
   // Opens a factory-data text or an image file; a box says why not.
   bool Open(const QString& path);
@@ -131,6 +132,7 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   QLineEdit* filter_ = nullptr;
   QAction* undo_ = nullptr;
   QAction* redo_ = nullptr;
+  QMetaObject::Connection focusWatch_;  // which table the actions act on
 };
 
 }  // namespace torvix::channels::app
