@@ -30,6 +30,8 @@ std::optional<channels::ChannelList> Open(const std::string& path, std::ostream&
   }
   switch (opened.status) {
     case channels::OpenResult::Status::kOk:
+      // What the image held that the list leaves out.
+      for (const std::string& note : opened.notes) err << common::cli::OwnLine(kProgramName, path + ": " + note) << '\n';
       return std::move(opened.list);
     case channels::OpenResult::Status::kRefused: {
       // The reader's message as it is, behind the file and line it is about.

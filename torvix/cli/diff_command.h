@@ -9,7 +9,9 @@
 // Exit codes as diff(1) has them and the table goes on: 0 the lists are the
 // same, 1 they differ, 3 one is refused (the reader's message behind the
 // file and line on standard error: "A:30: * Error : line 30. ..."), 10 a
-// file cannot be read ("torvix-cli: A: No such file or directory").
+// file cannot be read ("torvix-cli: A: No such file or directory").  What
+// a file holds that no list can carry is left out, one line each on
+// standard error.
 // Caller's thread; blocks on the two files only.
 #pragma once
 
