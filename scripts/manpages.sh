@@ -10,7 +10,8 @@
 #   bash scripts/manpages.sh                   builds the programs in build/release
 #   BUILD=build/other bash scripts/manpages.sh
 #
-# The pages of the two windows, torvix.1 and updater.1, are written by hand.
+# The pages of the windows, torvix.1, torvix-channels.1 and updater.1, are
+# written by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -5,13 +5,13 @@
 # writing its PNGs to the output folder.
 #
 #   bash scripts/screenshots.sh                 every program, into docs/screenshots
-#   bash scripts/screenshots.sh torvix          one program
+#   bash scripts/screenshots.sh torvix          one program (torvix, channels, updater)
 #   SCALE=2 OUT=/tmp/shots bash scripts/screenshots.sh    at 200 %, elsewhere
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 programs=("$@")
-[ ${#programs[@]} -eq 0 ] && programs=(torvix updater)
+[ ${#programs[@]} -eq 0 ] && programs=(torvix channels updater)
 
 if [ -z "${SCREENSHOTS_ON_XVFB:-}" ]; then
   bash scripts/deps.sh
@@ -27,7 +27,7 @@ if [ -z "${SCREENSHOTS_ON_XVFB:-}" ]; then
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
   fi
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build/release --target torvix updater receiver-emulator
+  cmake --build build/release --target torvix torvix-channels channel-list-sample updater receiver-emulator
   exec env SCREENSHOTS_ON_XVFB=1 xvfb-run -a -s "-screen 0 1600x1200x24" bash "$0" "${programs[@]}"
 fi
 
@@ -101,6 +101,27 @@ torvix_shots() {
   keys "$progress" Escape                         # Cancel
   gone 'Read User Data'
   keys "$main" alt+e                              # Exit MeridLink
+}
+
+# The channel editor on a realistic KVRS list (channel-list-sample), the
+# services of the second satellite shown.
+channels_shots() {
+  local dir=$work/channels
+  mkdir -p "$dir/config"
+  build/release/torvix/channels/channel-list-sample --layout kvrs --satellites 8 --transponders 160 \
+    --services 900 --antennas 8 --seed 3 "$dir/factory_data.txt"
+  XDG_CONFIG_HOME="$dir/config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
+    build/release/torvix/channels/app/torvix-channels "$dir/factory_data.txt" >"$dir/channels.log" 2>&1 &
+  local app=$!
+  started+=($app)
+  local main
+  main=$(window 'factory_data.txt - TORVIX Channel Editor')
+  xdotool windowsize --sync "$main" 1280 800
+  keys "$main" alt+a Down                         # the satellites table: the second satellite
+  keys "$main" alt+w Down                         # Show: services of the selected satellite
+  sleep 1
+  shot "$main" torvix-channels.png
+  kill "$app" 2>/dev/null || true
 }
 
 # Prints bytes given as numbers 0..255.

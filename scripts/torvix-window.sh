@@ -4,7 +4,8 @@
 # size (from channel-list-sample), and COM1 and COM2 both lead there,
 # so whichever port is chosen in "Communication Setup" reaches it.  Options
 # are passed to the emulator, e.g. --paced for real transfer times.  The
-# emulator's log goes to the terminal; closing the window ends both.
+# emulator's log goes to the terminal; closing the window ends both.  The
+# channel editor started from the window's context menu reaches it too.
 #
 #   bash scripts/torvix-window.sh [--paced] [--hardware TEXT] ...
 set -euo pipefail
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release --target torvix receiver-emulator channel-list-sample
+cmake --build build/release --target torvix torvix-channels receiver-emulator channel-list-sample
 
 work=$(mktemp -d)
 emulator=""
@@ -32,4 +33,6 @@ for _ in $(seq 100); do
 done
 [ -e "$work/receiver" ] || { echo "the receiver emulator did not start" >&2; exit 1; }
 
-COM1="$work/receiver" COM2="$work/receiver" build/release/torvix/app/torvix
+# "Edit Channel List…" on the window's context menu finds the editor on the PATH.
+PATH="$PWD/build/release/torvix/channels/app:$PATH" \
+  COM1="$work/receiver" COM2="$work/receiver" build/release/torvix/app/torvix

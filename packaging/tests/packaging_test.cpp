@@ -35,10 +35,14 @@ struct Installed {
 constexpr Installed kInstalled[] = {
     {"torvix", "bin/torvix"},
     {"torvix", "bin/torvix-cli"},
+    {"torvix", "bin/torvix-channels"},
     {"torvix", "share/applications/torvix.desktop"},
+    {"torvix", "share/applications/torvix-channels.desktop"},
     {"torvix", "share/icons/hicolor/scalable/apps/torvix.svg"},
+    {"torvix", "share/icons/hicolor/scalable/apps/torvix-channels.svg"},
     {"torvix", "share/man/man1/torvix.1.gz"},
     {"torvix", "share/man/man1/torvix-cli.1.gz"},
+    {"torvix", "share/man/man1/torvix-channels.1.gz"},
     {"torvix", "share/doc/torvix/copyright"},
     {"torvix", "share/doc/torvix/changelog.gz"},
     {"updater", "bin/updater"},
@@ -280,7 +284,7 @@ TEST(Install, PutsEveryFileWhereTheDesktopAndManLookForIt) {
     EXPECT_EQ(RunProgram({(prefix.Path() / "bin" / program.name).string(), "--version"}).out,
               std::string(program.name) + " " + RT_VERSION + "\n");
   }
-  for (const std::string program : {"torvix", "updater"}) {
+  for (const std::string program : {"torvix", "torvix-channels", "updater"}) {
     SCOPED_TRACE(program);
     EXPECT_EQ(fs::status(prefix.Path() / "bin" / program).permissions() & fs::perms::others_exec, fs::perms::others_exec);
     const fs::path desktop = prefix.Path() / "share/applications" / (program + ".desktop");
@@ -292,7 +296,8 @@ TEST(Install, PutsEveryFileWhereTheDesktopAndManLookForIt) {
     }
   }
   if (!Have("man")) GTEST_SKIP() << "man is not installed: the pages' places are not looked up";
-  for (const std::string page : {"torvix", "torvix-cli", "updater", "updater-cli", "receiver-emulator"}) {
+  for (const std::string page :
+       {"torvix", "torvix-cli", "torvix-channels", "updater", "updater-cli", "receiver-emulator"}) {
     const fs::path file = prefix.Path() / "share/man/man1" / (page + ".1.gz");
     EXPECT_EQ(RunProgram({"man", "-M", (prefix.Path() / "share/man").string(), "-w", page}).out, file.string() + "\n");
   }

@@ -3,13 +3,16 @@
 #include <utility>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 
 #include "common/build_version.h"
@@ -42,7 +45,8 @@ QString ReceiverText(const std::string& text) {
 
 MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, common::DeviceRoots deviceRoots,
                        history::Location history)
-    : factoryText_(factoryText),
+    : OperationBoxes(static_cast<QWidget&>(*this)),
+      factoryText_(factoryText),
       timings_(timings),
       deviceRoots_(std::move(deviceRoots)),
       history_(std::move(history)),
@@ -132,6 +136,9 @@ MainDialog::MainDialog(FactoryText& factoryText, const LinkTimings& timings, com
   auto* historyItem = new QAction(kHistoryMenuItem, this);
   connect(historyItem, &QAction::triggered, this, &MainDialog::OnHistory);
   addAction(historyItem);
+  auto* editItem = new QAction(kEditChannelListMenuItem, this);
+  connect(editItem, &QAction::triggered, this, &MainDialog::OnEditChannelList);
+  addAction(editItem);
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
@@ -146,16 +153,7 @@ void MainDialog::Start() {
 
 bool MainDialog::ChoosePort() {
   // Before the window is shown the dialog stands on its own.
-  CommSetupDialog dialog(isVisible() ? this : nullptr, port_, deviceRoots_);
-  const bool chosen = dialog.exec() == QDialog::Accepted;
-  if (chosen) {
-    port_ = dialog.Port();
-    // As the port: a store that cannot be written keeps nothing.
-    for (const auto& [n, device] : dialog.ChangedDevices()) WriteStoredDevice(n, device);
-  }
-  // A store that cannot be written keeps the choice for this run only.
-  WriteStoredPort(port_);
-  return chosen;
+  return ChooseAndStorePort(isVisible() ? this : nullptr, port_, deviceRoots_);
 }
 
 void MainDialog::OnSetupComm() {
@@ -200,6 +198,15 @@ std::optional<std::string> MainDialog::Unit() const {
   const QString unit = unit_->text().trimmed();
   if (unit.isEmpty()) return std::nullopt;
   return unit.toStdString();
+}
+
+void MainDialog::OnEditChannelList() {
+  // The editor installed beside this program, else the one on the PATH.
+  const QString beside = QCoreApplication::applicationDirPath() + "/" + kEditorProgram;
+  const QString program = QFileInfo(beside).isExecutable() ? beside : QString(kEditorProgram);
+  if (!QProcess::startDetached(program, {})) {
+    ShowWarning(QString(kEditorNotStarted).arg(program).toStdString(), kProgramName);
+  }
 }
 
 void MainDialog::OnReadUserData() {
@@ -255,33 +262,5 @@ void MainDialog::ShowReceiverInformation(const ConnectReport& report) {
   software_->setText(kUnavailable);
   status_->setText(kConnectionFailed);
 }
-
-void MainDialog::ShowMessage(const std::string& text, const std::string& caption) {
-  ShowBox(this, caption, text, QMessageBox::NoIcon);
-}
-
-void MainDialog::ShowWarning(const std::string& text, const std::string& caption) {
-  ShowBox(this, caption, text, QMessageBox::Warning);
-}
-
-bool MainDialog::AskStopUpgrade(const std::string& question, const std::string& caption) {
-  return ShowBox(this, caption, question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) ==
-         QMessageBox::Yes;
-}
-
-void MainDialog::ShowSerialError(const std::string& caption, const std::string& systemText) {
-  // The port's box has no owner window.
-  ShowBox(nullptr, caption, systemText, QMessageBox::Information);
-}
-
-bool MainDialog::ConfirmReceiverOn(const std::string& text, const std::string& caption) {
-  return ShowBox(this, caption, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
-
-bool MainDialog::ConfirmWholeUpgrade(const std::string& text, const std::string& caption) {
-  return ShowBox(this, caption, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
-
-std::optional<std::string> MainDialog::AskAccessCode() { return PasswordDialog::Ask(this); }
 
 }  // namespace torvix::app

@@ -16,6 +16,7 @@
 #include "common/qt/history_view.h"
 #include "common/qt/ui_calls.h"
 #include "common/serial_ports.h"
+#include "torvix/app/operation_boxes.h"
 #include "torvix/app/progress_dialog.h"
 #include "torvix/ops/operations.h"
 
@@ -24,7 +25,7 @@ class QLineEdit;
 
 namespace torvix::app {
 
-class MainDialog : public QDialog, public OperationUi {
+class MainDialog : public QDialog, public OperationBoxes {
   Q_OBJECT
  public:
   // `factoryText` holds the program's database image; `timings` are the
@@ -43,20 +44,9 @@ class MainDialog : public QDialog, public OperationUi {
   std::uint32_t Port() const { return port_; }
   const ProgramValues& Values() const { return values_; }
 
-  // OperationUi, on the user-interface thread (a progress window brings the
-  // job's calls there).  Each box and question returns when answered.
+  // What the last connect learnt, in the three fields; the operations' other
+  // boxes and questions are OperationBoxes'.
   void ShowReceiverInformation(const ConnectReport& report) override;
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  void ShowWarning(const std::string& text, const std::string& caption) override;
-  bool AskStopUpgrade(const std::string& question, const std::string& caption) override;
-  void ShowSerialError(const std::string& caption, const std::string& systemText) override;
-  bool ConfirmReceiverOn(const std::string& text, const std::string& caption) override;
-  bool ConfirmWholeUpgrade(const std::string& text, const std::string& caption) override;
-  std::optional<std::string> AskAccessCode() override;
-  // An operation's progress is shown by its own progress window, not here.
-  void ShowStatus(const std::string&) override {}
-  void ShowProgressRange(std::uint16_t) override {}
-  void ShowProgressPosition(int) override {}
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -72,6 +62,8 @@ class MainDialog : public QDialog, public OperationUi {
   void ShowHistoryWarning(const std::string& line);
   // The unit field's text, none when empty.
   std::optional<std::string> Unit() const;
+  // Starts the channel editor on its own (it outlives this window).
+  void OnEditChannelList();
   // "Communication Setup" with the present port; stores the port after OK
   // and after Cancel, the devices changed after OK only; true after OK.
   bool ChoosePort();

@@ -13,6 +13,7 @@
 #include "common/device_map.h"
 #include "common/qt/device_combo.h"
 #include "torvix/app/dialog_units.h"
+#include "torvix/app/port_store.h"
 #include "torvix/app/window_texts.h"
 
 namespace torvix::app {
@@ -102,6 +103,18 @@ std::vector<std::pair<int, QString>> CommSetupDialog::ChangedDevices() const {
     if (devices_[n - 1]->Changed()) changed.emplace_back(n, devices_[n - 1]->Device());
   }
   return changed;
+}
+
+bool ChooseAndStorePort(QWidget* parent, std::uint32_t& port, const common::DeviceRoots& deviceRoots) {
+  CommSetupDialog dialog(parent, port, deviceRoots);
+  const bool chosen = dialog.exec() == QDialog::Accepted;
+  if (chosen) {
+    port = dialog.Port();
+    // As the port: a store that cannot be written keeps nothing.
+    for (const auto& [n, device] : dialog.ChangedDevices()) WriteStoredDevice(n, device);
+  }
+  WriteStoredPort(port);
+  return chosen;
 }
 
 PasswordDialog::PasswordDialog(QWidget* parent) : QDialog(parent) {

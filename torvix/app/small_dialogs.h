@@ -51,6 +51,12 @@ class CommSetupDialog : public QDialog {
   common::qt::DeviceCombo* devices_[2];
 };
 
+// "Communication Setup" with `port` selected, as TORVIX's windows offer it:
+// after OK the chosen port is in `port` and the devices changed are stored;
+// the port is stored after OK and after Cancel (a store that cannot be
+// written keeps the choice for this run only).  True after OK.
+bool ChooseAndStorePort(QWidget* parent, std::uint32_t& port, const common::DeviceRoots& deviceRoots);
+
 // "Password Dialog": one masked line of at most 20 characters, empty each
 // time it is shown.
 class PasswordDialog : public QDialog {

@@ -28,6 +28,10 @@ inline constexpr const char* kUpgrade4Button = "Upgrade 4\nwhen software &broken
 // The item the receivers' home platform put in the system menu; here the
 // main window's context menu.
 inline constexpr const char* kAboutMenuItem = "&About Kalmer Link";
+// The context menu's second item: the channel editor, torvix-channels.
+inline constexpr const char* kEditChannelListMenuItem = "Edit Channel List…";
+inline constexpr const char* kEditorProgram = "torvix-channels";
+inline constexpr const char* kEditorNotStarted = "The channel editor (%1) could not be started.";
 
 // The about box.
 inline constexpr const char* kAboutCaption = "About MeridLink";

@@ -334,6 +334,9 @@ TEST_F(WindowTest, MainWindowAsDrawnAndNothingConnectsByItself) {
   Click(kAboutButton);
   QAction* aboutItem = ContextItem(window, kAboutMenuItem);
   ASSERT_NE(aboutItem, nullptr);
+  ASSERT_NE(ContextItem(window, kHistoryMenuItem), nullptr);
+  ASSERT_NE(ContextItem(window, kEditChannelListMenuItem), nullptr);
+  EXPECT_EQ(window.actions().size(), 3);
   EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
   aboutItem->trigger();
 
