@@ -59,21 +59,23 @@ std::optional<int> ComPortNumber(std::string_view name) {
   return n;
 }
 
-DeviceMap::DeviceMap(const SettingsName& program, const SettingsFolders& folders, DeviceRoots roots)
-    : roots_(std::move(roots)) {
-  // Qt's order for a user-scope setting: the user's application file, the
-  // user's organization file, then the same two of the system.
-  std::vector<fs::path> files;
+std::vector<std::string> SettingsFiles(const SettingsName& program, const SettingsFolders& folders) {
+  std::vector<std::string> files;
   const auto add = [&](const std::string& folder) {
     if (folder.empty()) return;
-    files.push_back(fs::path(folder) / program.organization / (std::string(program.application) + ".conf"));
-    files.push_back(fs::path(folder) / (std::string(program.organization) + ".conf"));
+    files.push_back((fs::path(folder) / program.organization / (std::string(program.application) + ".conf")).string());
+    files.push_back((fs::path(folder) / (std::string(program.organization) + ".conf")).string());
   };
   add(folders.user);
   for (const std::string& folder : folders.system) add(folder);
+  return files;
+}
+
+DeviceMap::DeviceMap(const SettingsName& program, const SettingsFolders& folders, DeviceRoots roots)
+    : roots_(std::move(roots)) {
   const std::string prefix = std::string(kDevicesGroup) + "/";
-  for (const fs::path& file : files) {
-    for (const auto& [key, value] : ReadIniFile(file.string()).contents.texts) {
+  for (const std::string& file : SettingsFiles(program, folders)) {
+    for (const auto& [key, value] : ReadIniFile(file).contents.texts) {
       if (key.rfind(prefix, 0) != 0) continue;
       const std::optional<int> n = ComPortNumber(std::string_view(key).substr(prefix.size()));
       // The first file that has the key decides, also when its text is empty.

@@ -48,6 +48,11 @@ SettingsFolders SettingsFoldersFromEnvironment();
 // The file a window writes its settings to: <user>/<organization>/<application>.conf.
 std::string UserSettingsFile(const SettingsName& program, const SettingsFolders& folders);
 
+// The files a user-scope setting is read from, in Qt's order: the user's
+// application file, the user's organization file, then the same two of each
+// system folder.  The first file that has a key decides.
+std::vector<std::string> SettingsFiles(const SettingsName& program, const SettingsFolders& folders);
+
 // "COMn" (any case, n from 1 to 999 without leading zeros): n; else none.
 std::optional<int> ComPortNumber(std::string_view name);
 

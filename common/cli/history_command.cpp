@@ -39,6 +39,16 @@ struct HistoryQuery {
   bool upload = false;
 };
 
+// The local file a history command reads; none, said on standard error, when
+// the history is turned off.
+std::optional<history::Location> FileToRead(const HistoryQuery& query, const HistoryCommandSettings& settings) {
+  const history::Location location = LocationOf(query.path, false, settings.environment);
+  if (location.enabled) return location;
+  std::fprintf(settings.err, "%s\n",
+               OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file").c_str());
+  return std::nullopt;
+}
+
 // Whose settings name the shared database: the program's window's.
 const common::SettingsName& SettingsOf(const std::string& program) {
   return program.rfind("torvix", 0) == 0 ? common::kTorvixSettings : common::kUpdaterSettings;
@@ -69,16 +79,11 @@ int Deliver(const std::string& text, const HistoryCommandSettings& settings) {
 
 // --upload: the waiting rows of the local file to the shared database, now.
 int RunUpload(const HistoryQuery& query, const HistoryCommandSettings& settings) {
-  const history::Location location = LocationOf(query.path, false, settings.environment);
-  if (!location.enabled) {
-    std::fprintf(settings.err, "%s\n",
-                 OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
-                     .c_str());
-    return kExitFile;
-  }
+  const std::optional<history::Location> location = FileToRead(query, settings);
+  if (!location) return kExitFile;
   const std::optional<history_server::Server> server = ServerOf(settings);
   if (!server) return kExitFile;
-  const history_server::UploadResult uploaded = history_server::Upload(*server, location.path);
+  const history_server::UploadResult uploaded = history_server::Upload(*server, location->path);
   if (!uploaded.reached) {
     std::fprintf(settings.err, "%s\n", OwnLine(settings.program, "history server: " + uploaded.message).c_str());
   }
@@ -120,14 +125,9 @@ int RunQuery(const HistoryQuery& query, const HistoryCommandSettings& settings) 
       return kExitFile;
     }
   } else {
-    const history::Location location = LocationOf(query.path, false, settings.environment);
-    if (!location.enabled) {
-      std::fprintf(settings.err, "%s\n",
-                   OwnLine(settings.program, "the history is turned off (RT_HISTORY=off); --history PATH reads a file")
-                       .c_str());
-      return kExitFile;
-    }
-    found = history::Query(location.path, filter);
+    const std::optional<history::Location> location = FileToRead(query, settings);
+    if (!location) return kExitFile;
+    found = history::Query(location->path, filter);
     if (!found.warning.empty()) std::fprintf(settings.err, "%s\n", OwnLine(settings.program, found.warning).c_str());
     if (!found.ok) {
       // The message names the file.

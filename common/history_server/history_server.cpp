@@ -76,16 +76,8 @@ std::optional<std::chrono::milliseconds> Seconds(const std::string& text) {
 
 // The stored text of kSettingsKey in the first of the program's files that has it.
 std::optional<std::string> StoredServer(const common::SettingsName& program, const common::SettingsFolders& folders) {
-  std::vector<fs::path> files;
-  const auto add = [&](const std::string& folder) {
-    if (folder.empty()) return;
-    files.push_back(fs::path(folder) / program.organization / (std::string(program.application) + ".conf"));
-    files.push_back(fs::path(folder) / (std::string(program.organization) + ".conf"));
-  };
-  add(folders.user);
-  for (const std::string& folder : folders.system) add(folder);
-  for (const fs::path& file : files) {
-    const common::IniFile ini = common::ReadIniFile(file.string());
+  for (const std::string& file : common::SettingsFiles(program, folders)) {
+    const common::IniFile ini = common::ReadIniFile(file);
     const auto found = ini.contents.texts.find(kSettingsKey);
     if (found != ini.contents.texts.end()) return found->second;
   }

@@ -162,18 +162,9 @@ void Apply(ChannelList& list, const Op& op, bool forward) {
 
 // ---- Words for the descriptions ---------------------------------------------
 
-const char* Noun(Table table) {
-  switch (table) {
-    case Table::kSatellites: return "satellite";
-    case Table::kTransponders: return "transponder";
-    case Table::kServices: return "service";
-    case Table::kAntennas: return "antenna";
-  }
-  return "record";
-}
 
 std::string Count(std::size_t n, Table table) {
-  return std::to_string(n) + " " + Noun(table) + (n == 1 ? "" : "s");
+  return std::to_string(n) + " " + TableNoun(table) + (n == 1 ? "" : "s");
 }
 
 std::string Quote(const std::string& name) { return "'" + name + "'"; }
@@ -265,7 +256,7 @@ MoveRange RangeOf(const ChannelList& list, std::span<const ItemId> ids) {
   for (ItemId id : ids) {
     const int i = list.IndexOf(table, id);
     if (i < 0) {
-      range.error = std::string("The list holds no such ") + Noun(table) + ".";
+      range.error = NoSuchRecord(table);
       return range;
     }
     positions.push_back(i);
@@ -417,7 +408,7 @@ void ChannelDocument::MarkSaved() { state_->saved = state_->done; }
 EditResult ChannelDocument::SetCell(Table table, ItemId id, Field field, std::string_view text) {
   ChannelList& list = state_->list;
   const int position = list.IndexOf(table, id);
-  if (position < 0) return Refused(std::string("The list holds no such ") + Noun(table) + ".");
+  if (position < 0) return Refused(NoSuchRecord(table));
   const std::string subject = Named(list, table, id);
   const auto change = [&](auto items) -> EditResult {
     using T = typename decltype(items)::value_type;
@@ -527,7 +518,7 @@ EditResult ChannelDocument::Insert(Table table, int position, ItemId parent, Ite
     }
   }
   if (created != nullptr) *created = id;
-  return recorder.Commit(std::string("Insert ") + Noun(table));
+  return recorder.Commit(std::string("Insert ") + TableNoun(table));
 }
 
 int ChannelDocument::ServicesUsing(Table table, std::span<const ItemId> ids) const {
@@ -555,7 +546,7 @@ EditResult ChannelDocument::Delete(Table table, std::span<const ItemId> ids, boo
   ChannelList& list = state_->list;
   std::unordered_set<ItemId> chosen;
   for (ItemId id : ids) {
-    if (list.IndexOf(table, id) < 0) return Refused(std::string("The list holds no such ") + Noun(table) + ".");
+    if (list.IndexOf(table, id) < 0) return Refused(NoSuchRecord(table));
     chosen.insert(id);
   }
   if (chosen.empty()) return {};
@@ -565,7 +556,7 @@ EditResult ChannelDocument::Delete(Table table, std::span<const ItemId> ids, boo
   if (using_ > 0 && !withServices) {
     return Refused("Refused: " + Count(static_cast<std::size_t>(using_), Table::kServices) +
                    (using_ == 1 ? " uses " : " use ") + (chosen.size() == 1 ? "this " : "these ") +
-                   (chosen.size() == 1 ? Noun(table) : Count(chosen.size(), table)) + ".");
+                   (chosen.size() == 1 ? TableNoun(table) : Count(chosen.size(), table)) + ".");
   }
   State::Recorder recorder(*state_);
   std::unordered_set<ItemId> transponders;
@@ -652,7 +643,7 @@ std::optional<std::vector<int>> BlockPlan(const MoveRange& range, int position) 
 std::optional<std::vector<int>> GivenPlan(const ChannelList& list, Table table, const MoveRange& range,
                                           std::span<const ItemId> order, std::string& error) {
   if (static_cast<int>(range.selected.size()) != range.count || static_cast<int>(order.size()) != range.count) {
-    error = std::string("The order must name every ") + Noun(table) +
+    error = std::string("The order must name every ") + TableNoun(table) +
             (table == Table::kTransponders ? " of the satellite" : " of the list") + " once.";
     return std::nullopt;
   }
@@ -716,7 +707,7 @@ EditResult ChannelDocument::Reorder(Table table, std::span<const ItemId> order) 
   const Command::Plan plan = [&list, table, order](const MoveRange& range, std::string& error) {
     return GivenPlan(list, table, range, order, error);
   };
-  return Command::ForTable(*state_, table, order, plan, std::string("Sort ") + Noun(table) + "s", "", true);
+  return Command::ForTable(*state_, table, order, plan, std::string("Sort ") + TableNoun(table) + "s", "", true);
 }
 
 EditResult ChannelDocument::ReplaceList(ChannelList list, std::string description) {

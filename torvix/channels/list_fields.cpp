@@ -519,17 +519,6 @@ std::string SetAntennaField(AntennaRecord& r, Field field, std::string_view text
   }
 }
 
-const char* TableNoun(Table table) {
-  switch (table) {
-    case Table::kSatellites: return "satellite";
-    case Table::kTransponders: return "transponder";
-    case Table::kServices: return "service";
-    case Table::kAntennas: return "antenna";
-  }
-  return "record";
-}
-
-std::string NoSuchRecord(Table table) { return std::string("The list holds no such ") + TableNoun(table) + "."; }
 
 // Sets the field on a copy of the record; `store` puts an accepted copy back.
 std::string SetField(const ChannelList& list, Table table, ItemId id, Field field, std::string_view text,
@@ -580,6 +569,18 @@ bool NameCarried(const std::string& name, std::size_t max) {
 }
 
 }  // namespace
+
+const char* TableNoun(Table table) {
+  switch (table) {
+    case Table::kSatellites: return "satellite";
+    case Table::kTransponders: return "transponder";
+    case Table::kServices: return "service";
+    case Table::kAntennas: return "antenna";
+  }
+  return "record";
+}
+
+std::string NoSuchRecord(Table table) { return std::string("The list holds no such ") + TableNoun(table) + "."; }
 
 std::span<const ColumnInfo> Columns(Table table, Layout layout) {
   const bool kvrs = layout == Layout::kKvrs;

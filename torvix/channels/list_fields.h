@@ -59,6 +59,11 @@ std::string CellText(const ChannelList& list, Table table, ItemId id, Field fiel
 // kinds of cells.
 std::vector<std::string> CellChoices(const ChannelList& list, Table table, ItemId id, Field field);
 
+// The table's record in words ("service"), and the refusal for an id the
+// list does not hold.
+const char* TableNoun(Table table);
+std::string NoSuchRecord(Table table);
+
 // "" when `text` is a value the text reader would accept for the field in
 // the list's layout (and the table has room for what it implies);
 // otherwise the message to show, which names the field as the reader does.
