@@ -61,7 +61,7 @@ step "torvix-cli connect"
 
 step "torvix-cli read-user-data (the database comes at 19200 bit/s)"
 "$cli" read-user-data "$work/factory_data.txt" --device "$work/receiver"
-grep -v '^#' "$work/factory_data.txt" | grep -v '^\s*$' | head -n 24
+grep -v '^#' "$work/factory_data.txt" | grep -v '^\s*$' | sed -n '1,24p'
 echo "... ($(grep -c '^ *[svrta] ' "$work/factory_data.txt") record lines in all)"
 
 step "torvix-cli diff: the text read back is the receiver's list"
