@@ -93,7 +93,7 @@ enum Layouts { kBoth, kBasicOnly, kKvrsOnly };
 // One compared field of a record type R: its text, and how B's value is
 // copied into A's record.
 template <typename R>
-struct FieldSpec {
+struct FieldRule {
   Field field;
   const char* name;
   Layouts layouts;
@@ -116,7 +116,7 @@ const char* kAntennaTypes[] = {"fixed", "DiSEqC", "actuator", "type3"};
 #define RT_FIELD(R, member) \
   [](R& to, const R& from, const ListIndex&, const ListIndex&) { to.record.member = from.record.member; }
 
-const FieldSpec<Satellite> kSatelliteFields[] = {
+const FieldRule<Satellite> kSatelliteFields[] = {
     {Field::kLnbLow, "LNB low", kBoth, [](const ListIndex&, const Satellite& s) { return Number(s.record.lnb_low); },
      RT_FIELD(Satellite, lnb_low)},
     {Field::kLnbHigh, "LNB high", kBoth, [](const ListIndex&, const Satellite& s) { return Number(s.record.lnb_high); },
@@ -142,7 +142,7 @@ const FieldSpec<Satellite> kSatelliteFields[] = {
      RT_FIELD(Satellite, biased_value)},
 };
 
-const FieldSpec<Transponder> kTransponderFields[] = {
+const FieldRule<Transponder> kTransponderFields[] = {
     {Field::kSymbolRate, "symbol rate", kBoth,
      [](const ListIndex&, const Transponder& t) { return Number(t.record.symbolrate); },
      RT_FIELD(Transponder, symbolrate)},
@@ -183,7 +183,7 @@ void CopyAntenna(Service& to, const Service& from, const ListIndex& into, const 
   }
 }
 
-const FieldSpec<Service> kServiceFields[] = {
+const FieldRule<Service> kServiceFields[] = {
     {Field::kServiceName, "name", kBoth, [](const ListIndex&, const Service& s) { return "\"" + s.record.name + "\""; },
      RT_FIELD(Service, name)},
     {Field::kServiceType, "type", kBoth,
@@ -211,7 +211,7 @@ const FieldSpec<Service> kServiceFields[] = {
      RT_FIELD(Service, lock)},
 };
 
-const FieldSpec<Antenna> kAntennaFields[] = {
+const FieldRule<Antenna> kAntennaFields[] = {
     {Field::kAntennaLnbLow, "LNB low", kKvrsOnly,
      [](const ListIndex&, const Antenna& a) { return Number(a.record.lnb_low); }, RT_FIELD(Antenna, lnb_low)},
     {Field::kAntennaLnbHigh, "LNB high", kKvrsOnly,
@@ -257,7 +257,7 @@ std::string KeyText(const ListIndex&, const Antenna&) { return "antenna"; }
 // their order.
 template <typename R>
 void DiffTable(Table table, const std::vector<R>& inA, const std::vector<R>& inB, const ListIndex& a,
-               const ListIndex& b, std::span<const FieldSpec<R>> fields, std::vector<Difference>& out) {
+               const ListIndex& b, std::span<const FieldRule<R>> fields, std::vector<Difference>& out) {
   std::unordered_map<std::string, std::vector<std::size_t>> byKey;
   for (std::size_t i = inB.size(); i-- > 0;) byKey[b.KeyOf(inB[i].id)].push_back(i);  // first at the back
   std::vector<bool> matched(inB.size(), false);
@@ -277,7 +277,7 @@ void DiffTable(Table table, const std::vector<R>& inA, const std::vector<R>& inB
     matched[j] = true;
     const R& rb = inB[j];
     std::vector<FieldChange> changes;
-    for (const FieldSpec<R>& f : fields) {
+    for (const FieldRule<R>& f : fields) {
       if (!Applies(f.layouts, la, lb)) continue;
       std::string before = f.text(a, ra);
       std::string after = f.text(b, rb);
@@ -389,11 +389,11 @@ ChannelList ApplyDifferences(const ChannelList& a, const ChannelList& b, const s
     const ListIndex ia(a);
     for (const Difference& d : chosen) {
       if (d.kind != Difference::Kind::kChanged) continue;
-      auto apply = [&](auto& records, const auto* from, const auto& specs) {
+      auto apply = [&](auto& records, const auto* from, const auto& rules) {
         for (auto& r : records) {
           if (r.id != d.inA || from == nullptr) continue;
           for (const FieldChange& c : d.changes) {
-            for (const auto& f : specs) {
+            for (const auto& f : rules) {
               if (f.field == c.field) f.copy(r, *from, ia, ib);
             }
           }

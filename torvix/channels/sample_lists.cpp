@@ -121,7 +121,7 @@ std::string Named(std::string_view name, std::string_view suffix) {
   return base + std::string(suffix);
 }
 
-struct SatelliteSpec {
+struct SatellitePlan {
   std::string name;
   int angle;
   bool west;
@@ -130,28 +130,28 @@ struct SatelliteSpec {
 
 // The satellites: the real ones first, then positions of our own along the
 // arc; with three or more, the second is named twice (one position, two names).
-std::vector<SatelliteSpec> SatelliteSpecs(int count) {
-  std::vector<SatelliteSpec> specs;
+std::vector<SatellitePlan> SatellitePlans(int count) {
+  std::vector<SatellitePlan> plans;
   std::vector<int> used;  // signed tenths, east positive
   for (const RealSatellite& s : kRealSatellites) {
-    if (static_cast<int>(specs.size()) == count) break;
-    specs.push_back({s.name, s.angle, s.west, s.band});
+    if (static_cast<int>(plans.size()) == count) break;
+    plans.push_back({s.name, s.angle, s.west, s.band});
     used.push_back(s.west ? -s.angle : s.angle);
   }
-  for (int grid = -300; static_cast<int>(specs.size()) < count; grid += 5) {
+  for (int grid = -300; static_cast<int>(plans.size()) < count; grid += 5) {
     if (std::find(used.begin(), used.end(), grid) != used.end()) continue;
     const int angle = grid < 0 ? -grid : grid;
     const bool west = grid < 0;
-    const std::size_t n = specs.size();
+    const std::size_t n = plans.size();
     std::string name = std::string(kSeries[n % std::size(kSeries)]) + " " + std::to_string(n / std::size(kSeries) + 1);
-    specs.push_back({name, angle, west, Band::kKu});
+    plans.push_back({name, angle, west, Band::kKu});
   }
   if (count >= 3) {
     // Inserted behind its twin; the last one drops out to keep the count.
-    specs.insert(specs.begin() + 2, SatelliteSpec{"EUTEL HB", specs[1].angle, specs[1].west, specs[1].band});
-    specs.pop_back();
+    plans.insert(plans.begin() + 2, SatellitePlan{"EUTEL HB", plans[1].angle, plans[1].west, plans[1].band});
+    plans.pop_back();
   }
-  return specs;
+  return plans;
 }
 
 // `n` distinct frequency and polarization slots of the band, in frequency order.
@@ -258,22 +258,22 @@ ChannelList MakeSampleList(const SampleOptions& options) {
 
   // Satellites and their transponders: an even share each, the first ones
   // one more.
-  const std::vector<SatelliteSpec> specs = SatelliteSpecs(options.satellites);
+  const std::vector<SatellitePlan> plans = SatellitePlans(options.satellites);
   struct Placed {
     ItemId id;
-    int satellite;  // index in specs
+    int satellite;  // index in plans
   };
   std::vector<Placed> placed;
   for (int i = 0; i < options.satellites; ++i) {
-    const SatelliteSpec& spec = specs[static_cast<std::size_t>(i)];
+    const SatellitePlan& plan = plans[static_cast<std::size_t>(i)];
     Satellite s;
     s.id = list.NewId();
-    s.record.name = spec.name;
-    s.record.angle = static_cast<std::uint16_t>(spec.angle);
-    s.record.east_west = spec.west;
-    s.record.universal_lnb = spec.band == Band::kKu;
-    s.record.lnb_low = spec.band == Band::kKu ? 9750 : 5150;
-    s.record.lnb_high = spec.band == Band::kKu ? 10600 : 5150;
+    s.record.name = plan.name;
+    s.record.angle = static_cast<std::uint16_t>(plan.angle);
+    s.record.east_west = plan.west;
+    s.record.universal_lnb = plan.band == Band::kKu;
+    s.record.lnb_low = plan.band == Band::kKu ? 9750 : 5150;
+    s.record.lnb_high = plan.band == Band::kKu ? 10600 : 5150;
     if (kvrs) {
       s.record.diseqc_1_2 = i % 8 == 7;  // the motorised dish's satellites
     } else {
@@ -282,7 +282,7 @@ ChannelList MakeSampleList(const SampleOptions& options) {
     list.mutableSatellites().push_back(s);
 
     const int share = options.transponders / options.satellites + (i < options.transponders % options.satellites);
-    const std::vector<std::pair<int, bool>> slots = TransponderSlots(random, spec.band, share);
+    const std::vector<std::pair<int, bool>> slots = TransponderSlots(random, plan.band, share);
     const std::size_t first = list.transponders().size();
     for (int k = 0; k < share; ++k) {
       Transponder t;
@@ -290,7 +290,7 @@ ChannelList MakeSampleList(const SampleOptions& options) {
       t.satellite = s.id;
       t.record.frequency = static_cast<std::uint16_t>(slots[static_cast<std::size_t>(k)].first);
       t.record.polarization = slots[static_cast<std::size_t>(k)].second;
-      if (spec.band == Band::kKu) {
+      if (plan.band == Band::kKu) {
         t.record.symbolrate = static_cast<std::uint16_t>(kSymbolRatesKu[random.Below(std::size(kSymbolRatesKu))]);
         t.record.tone_22khz = t.record.frequency >= 11700;  // the high band
       } else {
