@@ -20,7 +20,7 @@ namespace common {
 
 struct OperationHistory {
   history::Recorder* recorder = nullptr;  // null: nothing is recorded; outlives every operation given it
-  std::string program;                    // "torvix", "torvix-cli", "updater" or "updater-cli"
+  std::string program;                    // "torvix", "torvix-cli", "torvix-channels", "updater" or "updater-cli"
   std::string version;                    // common::kBuildVersion
   std::optional<std::string> unit;        // the receiver's label (--unit, the window's "Unit" field)
 };

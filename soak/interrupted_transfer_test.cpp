@@ -143,6 +143,10 @@ class InterruptedTransfers : public ::testing::Test {
     root_ = folder_.Path();
     user_ = root_ / "user";
     fs::create_directories(user_ / "real");
+    // The tools' service history goes beside the user's folder, not into the
+    // history of whoever runs the tests.
+    ::setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
+    ::unsetenv("RT_HISTORY");
     // A software file of three records for the update; the tool only reads it.
     std::string wsw = {'\x55', '\xAA', 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
     for (int record = 0; record < 3; ++record) {

@@ -43,7 +43,7 @@ struct Row {
   std::string started;  // UTC, ISO 8601 with milliseconds: 2026-12-10T13:25:40.123Z
   std::optional<std::string> ended;
   std::optional<std::int64_t> duration_ms;
-  std::string program;  // torvix, torvix-cli, updater, updater-cli
+  std::string program;  // torvix, torvix-cli, torvix-channels, updater, updater-cli
   std::string version;
   std::string operation;  // connect, upgrade, write-factory-data, read-user-data, send-settings, receive-settings, update-software
   std::optional<std::string> mode;  // the upgrade's mode

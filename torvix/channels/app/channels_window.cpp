@@ -33,6 +33,7 @@
 #include <QVBoxLayout>
 
 #include "common/build_version.h"
+#include "common/qt/history_view.h"
 #include "torvix/app/boxes.h"
 #include "torvix/app/port_store.h"
 #include "torvix/app/small_dialogs.h"
@@ -133,7 +134,13 @@ ChannelsWindow::ChannelsWindow(FactoryText& factoryText, const LinkTimings& timi
       timings_(timings),
       deviceRoots_(std::move(deviceRoots)),
       progress_(*this, *this, port_, timings_, deviceRoots_),
-      context_{values_, *this, progress_, torvix::app::kProgramName} {
+      recorder_(common::qt::EnvironmentHistory(), [this](const std::string& line) { PostHistoryWarning(line); }),
+      // The editor's reads and writes are recorded as TORVIX's window records its own.
+      context_{values_, *this, progress_, torvix::app::kProgramName, false,
+               {&recorder_, kHistoryProgram, common::kBuildVersion, std::nullopt}} {
+  uploader_ = history_server::StartUploader(recorder_, common::qt::EnvironmentHistory(), common::kTorvixSettings,
+                                            kHistoryProgram,
+                                            [this](const std::string& line) { PostHistoryWarning(line); });
   setWindowIcon(QIcon(QStringLiteral(":/torvix-channels/torvix-channels.svg")));
   if (const std::optional<std::uint32_t> stored = torvix::app::ReadStoredPort()) {
     port_ = *stored;
@@ -143,6 +150,12 @@ ChannelsWindow::ChannelsWindow(FactoryText& factoryText, const LinkTimings& timi
   MakeActions();
   ListReset(kUntitled, {});
   resize(1200, 760);
+}
+
+void ChannelsWindow::PostHistoryWarning(const std::string& line) {
+  calls_.Post([this, line] {
+    statusBar()->showMessage(QString(kHistoryWarning).arg(QString::fromStdString(line)));
+  });
 }
 
 ChannelsWindow::~ChannelsWindow() {

@@ -13,6 +13,9 @@
 
 #include <QMainWindow>
 
+#include "common/history/history.h"
+#include "common/history_server/uploader.h"
+#include "common/qt/ui_calls.h"
 #include "common/serial_ports.h"
 #include "torvix/app/operation_boxes.h"
 #include "torvix/app/progress_dialog.h"
@@ -107,6 +110,9 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   void OnReadFromReceiver();
   void OnWriteToReceiver();
   void OnAbout();
+  // The history cannot be written (or the shared database not reached): one
+  // line in the status bar.  Any thread.
+  void PostHistoryWarning(const std::string& line);
 
   FactoryText& factoryText_;
   const LinkTimings& timings_;
@@ -115,7 +121,10 @@ class ChannelsWindow : public QMainWindow, public torvix::app::OperationBoxes {
   bool portKnown_ = false;  // stored or chosen in this run
   ProgramValues values_;
   torvix::app::DialogProgress progress_;
+  common::qt::UiCalls calls_;   // the history's warnings, from whichever thread they come
+  history::Recorder recorder_;  // after calls_: it warns through them
   OperationContext context_;
+  std::unique_ptr<history_server::Uploader> uploader_;  // the shared database's, when one is set
 
   ChannelDocument document_;
   QString name_;  // the title's name of the list

@@ -6,6 +6,10 @@ namespace torvix::channels::app {
 inline constexpr const char* kEditorName = "TORVIX Channel Editor";
 inline constexpr const char* kUntitled = "Untitled";
 inline constexpr const char* kFromReceiver = "From the receiver";
+// The program as the service history names it, and the status line, %1 the
+// history's own line, when it cannot be written.
+inline constexpr const char* kHistoryProgram = "torvix-channels";
+inline constexpr const char* kHistoryWarning = "The service history cannot be written: %1";
 // The title: "*" while modified, the file's name, the program's.
 inline constexpr const char* kTitle = "%1%2 - TORVIX Channel Editor";
 

@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "common/history/history.h"
 #include "common/testing/test_support.h"
 #include "emulator/link/served_receiver.h"
 #include "torvix/app/port_store.h"
@@ -29,13 +30,6 @@
 #include "torvix/database/factory_text_reader.h"
 #include "torvix/link/tests/job_harness.h"
 #include "torvix/ops/database_factory_text.h"
-
-namespace torvix::app::testing {
-
-std::string g_folder;  // set once in main, before any test runs
-const std::string& TestFolder() { return g_folder; }
-
-}  // namespace torvix::app::testing
 
 namespace {
 
@@ -201,6 +195,20 @@ TEST_F(ChannelsWindowTest, ReadFromReceiverEditWriteToReceiver) {
       common::testing::WaitUntil([&] { return served.Receiver().CompletedUploads() == 1; }, std::chrono::seconds(10)));
   EXPECT_EQ(served.Receiver().StoredFactoryData(), ImageBytes(List().Compile()));
 
+  // Both transfers are in the service history, as the editor's.
+  history::Filter newest;
+  newest.limit = 2;
+  const history::QueryResult recorded =
+      history::Query(torvix::app::testing::TestFolder() + "/state/KALMER/history.sqlite", newest);
+  ASSERT_TRUE(recorded.ok) << recorded.message;
+  ASSERT_EQ(recorded.rows.size(), 2u);
+  for (const auto& [row, operation] : {std::pair{recorded.rows[0], "write-factory-data"},
+                                       std::pair{recorded.rows[1], "read-user-data"}}) {
+    EXPECT_EQ(row.program, "torvix-channels");
+    EXPECT_EQ(row.operation, operation);
+    EXPECT_EQ(row.result, "ok");
+  }
+
   // Closing with the edit unsaved asks; Discard closes.
   script_.ExpectBox(BoxOf("TORVIX Channel Editor", "Save the changes to From the receiver?", QMessageBox::Question,
                           QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel),
@@ -209,21 +217,3 @@ TEST_F(ChannelsWindowTest, ReadFromReceiverEditWriteToReceiver) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  const common::testing::TempFolder process("channels-window-test");
-  if (!process.Ok()) return 1;
-  const std::string folder = process.Path().string();
-  torvix::app::testing::g_folder = folder;
-  // Before Qt or any thread starts: the settings and the port of this process.
-  ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-  ::setenv("COM1", (folder + "/com1").c_str(), 1);
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int result = 0;
-  {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    result = RUN_ALL_TESTS();
-  }
-  return result;
-}
