@@ -178,6 +178,13 @@ struct Filter {
   int limit = 50;  // 0: every row
 };
 
+// A --since (upper false) or --until (upper true) text as the first or last
+// millisecond it names, in the rows' own form: "2026-12-10" is
+// 2026-12-10T00:00:00.000Z as a lower bound and ...T23:59:59.999Z as an
+// upper one; a time without seconds or milliseconds likewise.  None when the
+// text is no date or time.
+std::optional<std::string> StartedBound(std::string_view text, bool upper);
+
 // "" or the message for a wrong filter value (exit 2), naming the
 // command-line option, e.g. "--since: \"12/10\" is not a date ...".
 std::string CheckFilter(const Filter& filter);

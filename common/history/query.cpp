@@ -92,11 +92,9 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
   return true;
 }
 
-// A date or a UTC time as the lower (or upper) bound of `started`, in the
-// rows' own form so that the comparison is the text's: "2026-12-10" is
-// 2026-12-10T00:00:00.000Z as a lower bound and ...T23:59:59.999Z as an
-// upper one; a time without seconds or milliseconds likewise.
-std::optional<std::string> Bound(std::string_view text, bool upper) {
+}  // namespace
+
+std::optional<std::string> StartedBound(std::string_view text, bool upper) {
   if (!text.empty() && text.back() == 'Z') text.remove_suffix(1);
   int year, month, day;
   if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, month) || text[7] != '-' ||
@@ -132,6 +130,8 @@ std::optional<std::string> Bound(std::string_view text, bool upper) {
   return std::string(bound);
 }
 
+namespace {
+
 constexpr std::string_view kResults[] = {kOk, kFailed, kRefused, kDeclined, kStopped, kInterrupted};
 constexpr std::string_view kOperations[] = {"connect",       "upgrade",          "write-factory-data", "read-user-data",
                                             "send-settings", "receive-settings", "update-software"};
@@ -150,9 +150,9 @@ bool OneOf(const std::string& value, const std::string_view (&list)[N], std::str
 
 std::string CheckFilter(const Filter& filter) {
   const char* kTimes = " is not a date (YYYY-MM-DD) or a UTC time (YYYY-MM-DDTHH:MM[:SS[.mmm]][Z])";
-  if (filter.since && !Bound(*filter.since, false)) return "--since: \"" + *filter.since + "\"" + kTimes;
-  if (filter.until && !Bound(*filter.until, true)) return "--until: \"" + *filter.until + "\"" + kTimes;
-  if (filter.since && filter.until && *Bound(*filter.since, false) > *Bound(*filter.until, true)) {
+  if (filter.since && !StartedBound(*filter.since, false)) return "--since: \"" + *filter.since + "\"" + kTimes;
+  if (filter.until && !StartedBound(*filter.until, true)) return "--until: \"" + *filter.until + "\"" + kTimes;
+  if (filter.since && filter.until && *StartedBound(*filter.since, false) > *StartedBound(*filter.until, true)) {
     return "--since " + *filter.since + " is after --until " + *filter.until;
   }
   if (filter.unit && filter.unit->empty()) return "--unit: empty";
@@ -201,8 +201,8 @@ QueryResult Query(const std::string& path, const Filter& filter, const Options& 
     sql += clause;
     values.push_back(std::move(value));
   };
-  if (filter.since) where(" AND started >= ?", *Bound(*filter.since, false));
-  if (filter.until) where(" AND started <= ?", *Bound(*filter.until, true));
+  if (filter.since) where(" AND started >= ?", *StartedBound(*filter.since, false));
+  if (filter.until) where(" AND started <= ?", *StartedBound(*filter.until, true));
   if (filter.unit) where(" AND unit = ?", *filter.unit);
   if (filter.result) {
     // Rows of dead processes count as interrupted even where the file

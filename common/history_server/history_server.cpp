@@ -221,18 +221,6 @@ std::string InsertStatement(std::size_t rows) {
   return sql + " ON CONFLICT (station, uuid) DO NOTHING";
 }
 
-// The first (or last) millisecond that a checked --since (--until) text
-// names, as the local history takes it: a date is the whole day, a time
-// without seconds the whole minute.
-std::string Bound(std::string_view text, bool upper) {
-  if (!text.empty() && text.back() == 'Z') text.remove_suffix(1);
-  const auto part = [&](std::size_t at, std::size_t length, const char* low, const char* high) {
-    return std::string(text.size() >= at + length ? text.substr(at, length) : (upper ? high : low));
-  };
-  return std::string(text.substr(0, 10)) + "T" + part(11, 2, "00", "23") + ":" + part(14, 2, "00", "59") + ":" +
-         part(17, 2, "00", "59") + "." + part(20, 3, "000", "999") + "Z";
-}
-
 constexpr std::string_view kTime = R"(to_char(%s AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"'))";
 
 std::string TimeText(std::string_view column) {
@@ -379,8 +367,8 @@ history::QueryResult QueryServer(const Server& server, const history::Filter& fi
     c.replace(c.find('?'), 1, "$" + std::to_string(parameters.size()));
     sql += " AND " + c;
   };
-  if (filter.since) where("started >= ?::timestamptz", Bound(*filter.since, false));
-  if (filter.until) where("started <= ?::timestamptz", Bound(*filter.until, true));
+  if (filter.since) where("started >= ?::timestamptz", *history::StartedBound(*filter.since, false));
+  if (filter.until) where("started <= ?::timestamptz", *history::StartedBound(*filter.until, true));
   if (filter.unit) where("unit = ?", *filter.unit);
   if (filter.result) where("result = ?", *filter.result);
   if (filter.operation) where("operation = ?", *filter.operation);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <unordered_map>
 
+#include "torvix/channels/record_texts.h"
 #include "torvix/database/field_limits.h"
 #include "torvix/database/line_decoders.h"
 #include "torvix/database/text_scanner.h"
@@ -211,10 +212,6 @@ std::string Word(const char* const (&words)[N], unsigned value) {
   return value < N ? words[value] : std::to_string(value);
 }
 
-std::string TransponderShort(const TransponderRecord& r) {
-  return std::to_string(r.frequency) + " " + kPolarizationShown[r.polarization ? 1 : 0];
-}
-
 // Every transponder of the list as a choice text, in transponders() order.
 std::vector<std::string> TransponderChoices(const ChannelList& list) {
   std::vector<std::string> out;
@@ -224,9 +221,9 @@ std::vector<std::string> TransponderChoices(const ChannelList& list) {
     const Satellite* s = list.FindSatellite(t.satellite);
     std::string text;
     if (s != nullptr) {
-      text = s->record.name + " " + AngleText(s->record.angle) + (s->record.east_west ? "W" : "E") + " ";
+      text = s->record.name + " " + PositionText(s->record) + " ";
     }
-    text += TransponderShort(t.record);
+    text += TransponderText(t.record);
     const int n = ++seen[text];
     if (n > 1) text += " (" + std::to_string(n) + ")";
     out.push_back(std::move(text));
@@ -379,7 +376,7 @@ const Transponder* ChosenTransponder(const ChannelList& list, const Service& ser
   const Transponder* current = list.FindTransponder(service.transponder);
   if (current == nullptr) return nullptr;
   for (const Transponder* t : list.TranspondersOf(current->satellite)) {
-    if (TransponderShort(t->record) == text) return t;
+    if (TransponderText(t->record) == text) return t;
   }
   return nullptr;
 }
@@ -641,7 +638,7 @@ std::string CellText(const ChannelList& list, Table table, ItemId id, Field fiel
           const Satellite* sat = t == nullptr ? nullptr : list.FindSatellite(t->satellite);
           return sat == nullptr ? "" : sat->record.name;
         }
-        case Field::kServiceTransponder: return t == nullptr ? "" : TransponderShort(t->record);
+        case Field::kServiceTransponder: return t == nullptr ? "" : TransponderText(t->record);
         case Field::kServiceAntenna: {
           const int i = list.IndexOf(Table::kAntennas, s->antenna);
           return i < 0 ? kNoAntennaShown : std::to_string(i + 1);
@@ -753,7 +750,7 @@ std::string CheckList(const ChannelList& list) {
     }
   }
   for (const Transponder& t : list.transponders()) {
-    const std::string where = "Transponder " + TransponderShort(t.record) + ": ";
+    const std::string where = "Transponder " + TransponderText(t.record) + ": ";
     if (list.FindSatellite(t.satellite) == nullptr) return where + "it belongs to no satellite of the list.";
     if (t.record.fec > 5) return where + Refusal(TransponderFieldText(kTransponderErrorFec), OneOfWords(kFecShown));
   }
